@@ -1,0 +1,22 @@
+# GoogleTest: the installed package when there is one (Debian's libgtest-dev),
+# otherwise built from the sources Debian's googletest package ships.
+# The Windows cross build always takes the sources.
+include(GoogleTest)
+if(NOT CMAKE_CROSSCOMPILING)
+  find_package(GTest QUIET)
+endif()
+if(NOT TARGET GTest::gtest_main)
+  set(PAVO_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+  if(NOT EXISTS "${PAVO_GTEST_SOURCE_DIR}/CMakeLists.txt")
+    message(FATAL_ERROR "GoogleTest not found: install libgtest-dev or googletest (scripts/setup does)")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(${PAVO_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+  if(TARGET gmock)
+    add_library(GTest::gmock ALIAS gmock)
+  endif()
+endif()
