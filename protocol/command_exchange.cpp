@@ -1,0 +1,72 @@
+#include "protocol/command_exchange.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "protocol/crc16.h"
+#include "serial/serial_port.h"
+
+std::uint8_t RxBuffer[RxBufferSize];
+std::int32_t RxPos = 0;
+
+namespace {
+
+// Appends the frame's two length lines to the command log with one write. A log that
+// cannot be opened or written is skipped: nothing in the exchange depends on it.
+void LogFrameLength(int length) {
+  char text[40];
+  const int size = std::snprintf(text, sizeof text, "len:%i\n  len-2:%i\n", length, length - 2);
+  std::FILE* log = std::fopen(CommandLogName, "a");
+  if (log == nullptr) {
+    return;
+  }
+  std::fwrite(text, 1, static_cast<std::size_t>(size), log);
+  std::fclose(log);
+}
+
+}  // namespace
+
+bool SendCommand(const std::uint8_t* frame, std::uint8_t expectedCount) {
+  const std::uint8_t length = frame[0];
+  if (length < 3) {
+    return false;  // too short to hold even its own checksum: never goes out
+  }
+  std::memset(RxBuffer, 0, sizeof RxBuffer);
+  LogFrameLength(length);
+
+  const std::uint8_t covered = static_cast<std::uint8_t>(length - 2);
+  const std::uint16_t crc = Crc16(frame, covered);
+  WriteBlock(frame, covered);
+  WriteByte(static_cast<std::uint8_t>(crc >> 8));
+  WriteByte(static_cast<std::uint8_t>(crc & 0xFF));
+
+  platform::Platform& os = platform::Current();
+  RxPos = 0;
+  const std::uint32_t start = os.TimeGetTime();
+  std::uint32_t elapsed = 0;
+  if (expectedCount == 0) {
+    return true;
+  }
+  for (;;) {
+    std::uint8_t byte = 0;
+    std::uint32_t got = 0;
+    const bool ok = os.ReadFile(PortHandle, &byte, 1, got);
+    if (ok && got == 1) {
+      RxBuffer[RxPos] = byte;
+      ++RxPos;
+      if (RxPos == RxBufferSize) {
+        RxPos = 0;
+      }
+      if (RxPos == expectedCount) {
+        return true;
+      }
+    } else {
+      // Unsigned distance: stays right across the clock's wrap at 2^32 and its
+      // sign change at 2^31.
+      elapsed = os.TimeGetTime() - start;
+      if (elapsed > ReplyTimeLimit) {
+        return false;
+      }
+    }
+  }
+}

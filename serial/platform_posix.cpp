@@ -1,0 +1,466 @@
+// The POSIX backend of the platform layer: serial ports through termios.
+//
+// "COMn" is the entry of that name in the current working directory when there is one
+// (normally a symbolic link to a tty or pseudo-terminal), else /dev/ttyS<n-1>. Ports are
+// held exclusively with flock, which also holds against root, plus TIOCEXCL. POSIX has no
+// per-port read time-outs, so this backend keeps them per handle and applies them itself
+// with poll(2), to the millisecond.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "serial/mode_string.h"
+#include "serial/platform.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
+
+std::int64_t MonotonicNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The file behind a port name, or "" for a name that is no port.
+std::string ResolvePortName(const std::string& name) {
+  if (name.size() < 4 || name.compare(0, 3, "COM") != 0) {
+    return std::string();
+  }
+  const std::string digits = name.substr(3);
+  if (digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) {
+    return std::string();
+  }
+  for (char c : digits) {
+    if (c < '0' || c > '9') {
+      return std::string();
+    }
+  }
+  struct stat entry {};
+  if (lstat(name.c_str(), &entry) == 0) {
+    return name;
+  }
+  const int number = std::stoi(digits);
+  if (number < 1) {
+    return std::string();
+  }
+  return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+struct SpeedEntry {
+  std::uint32_t baud;
+  speed_t speed;
+};
+
+const SpeedEntry kSpeeds[] = {
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400},
+};
+
+bool SpeedOf(std::uint32_t baud, speed_t& speed) {
+  for (const SpeedEntry& entry : kSpeeds) {
+    if (entry.baud == baud) {
+      speed = entry.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::uint32_t BaudOf(speed_t speed) {
+  for (const SpeedEntry& entry : kSpeeds) {
+    if (entry.speed == speed) {
+      return entry.baud;
+    }
+  }
+  return 0;
+}
+
+class PosixPlatform final : public Platform {
+ public:
+  Handle CreateFile(const std::string& name, std::uint32_t desiredAccess, std::uint32_t,
+                    std::uint32_t creationDisposition, std::uint32_t) override {
+    // Serial ports are never shared, whatever the share mode asks for.
+    if (creationDisposition != OpenExisting) {
+      errno = EINVAL;
+      return InvalidHandle;
+    }
+    const std::string path = ResolvePortName(name);
+    if (path.empty()) {
+      errno = ENOENT;
+      return InvalidHandle;
+    }
+    int access = O_RDWR;
+    if ((desiredAccess & (GenericRead | GenericWrite)) == GenericRead) {
+      access = O_RDONLY;
+    } else if ((desiredAccess & (GenericRead | GenericWrite)) == GenericWrite) {
+      access = O_WRONLY;
+    }
+    // Non-blocking for the open itself, so that a line without carrier does not hang it.
+    const int fd = open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      return InvalidHandle;
+    }
+    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = isatty(fd) ? EBUSY : ENOTTY;
+      close(fd);
+      errno = error;
+      return InvalidHandle;
+    }
+    ioctl(fd, TIOCEXCL);
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags != -1) {
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ports_[fd] = CommTimeouts{};
+    return fd;
+  }
+
+  bool GetCommTimeouts(Handle h, CommTimeouts& timeouts) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto port = ports_.find(h);
+    if (port == ports_.end()) {
+      errno = EBADF;
+      return false;
+    }
+    timeouts = port->second;
+    return true;
+  }
+
+  bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto port = ports_.find(h);
+    if (port == ports_.end()) {
+      errno = EBADF;
+      return false;
+    }
+    port->second = timeouts;
+    return true;
+  }
+
+  bool GetCommState(Handle h, LineSettings& settings) override {
+    termios t{};
+    if (!IsOpen(h) || tcgetattr(static_cast<int>(h), &t) != 0) {
+      return false;
+    }
+    settings.Native.assign(reinterpret_cast<const unsigned char*>(&t),
+                           reinterpret_cast<const unsigned char*>(&t) + sizeof t);
+    settings.BaudRate = BaudOf(cfgetospeed(&t));
+    switch (t.c_cflag & CSIZE) {
+      case CS5:
+        settings.ByteSize = 5;
+        break;
+      case CS6:
+        settings.ByteSize = 6;
+        break;
+      case CS7:
+        settings.ByteSize = 7;
+        break;
+      default:
+        settings.ByteSize = 8;
+        break;
+    }
+    settings.Parity = Parity::None;
+    if (t.c_cflag & PARENB) {
+#ifdef CMSPAR
+      if (t.c_cflag & CMSPAR) {
+        settings.Parity = (t.c_cflag & PARODD) ? Parity::Mark : Parity::Space;
+      } else
+#endif
+      {
+        settings.Parity = (t.c_cflag & PARODD) ? Parity::Odd : Parity::Even;
+      }
+    }
+    if (t.c_cflag & CSTOPB) {
+      settings.StopBits = settings.ByteSize == 5 ? StopBits::OnePointFive : StopBits::Two;
+    } else {
+      settings.StopBits = StopBits::One;
+    }
+    settings.SoftwareFlowControl = (t.c_iflag & (IXON | IXOFF)) != 0;
+    settings.HardwareFlowControl = (t.c_cflag & CRTSCTS) != 0;
+    return true;
+  }
+
+  bool BuildCommDCB(const char* definition, LineSettings& settings) override {
+    return ParseModeString(definition, settings);
+  }
+
+  bool SetCommState(Handle h, const LineSettings& settings) override {
+    if (!IsOpen(h)) {
+      errno = EBADF;
+      return false;
+    }
+    const int fd = static_cast<int>(h);
+    termios t{};
+    if (settings.Native.size() == sizeof t) {
+      std::memcpy(&t, settings.Native.data(), sizeof t);
+    } else if (tcgetattr(fd, &t) != 0) {
+      return false;
+    }
+    speed_t speed = 0;
+    if (!SpeedOf(settings.BaudRate, speed)) {
+      errno = EINVAL;
+      return false;
+    }
+    tcflag_t size = CS8;
+    switch (settings.ByteSize) {
+      case 5:
+        size = CS5;
+        break;
+      case 6:
+        size = CS6;
+        break;
+      case 7:
+        size = CS7;
+        break;
+      case 8:
+        size = CS8;
+        break;
+      default:
+        errno = EINVAL;
+        return false;
+    }
+    // A raw line: no input or output processing, no echo, no signals.
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+    t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    t.c_cflag |= CLOCAL | CREAD | size;
+    switch (settings.Parity) {
+      case Parity::None:
+        break;
+      case Parity::Odd:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+      case Parity::Even:
+        t.c_cflag |= PARENB;
+        break;
+      case Parity::Mark:
+      case Parity::Space:
+#ifdef CMSPAR
+        t.c_cflag |= PARENB | CMSPAR;
+        if (settings.Parity == Parity::Mark) {
+          t.c_cflag |= PARODD;
+        }
+        break;
+#else
+        errno = EINVAL;
+        return false;
+#endif
+    }
+    switch (settings.StopBits) {
+      case StopBits::One:
+        break;
+      case StopBits::OnePointFive:
+        // The UART sends 1.5 stop bits for CSTOPB with 5 data bits, and only then.
+        if (settings.ByteSize != 5) {
+          errno = EINVAL;
+          return false;
+        }
+        t.c_cflag |= CSTOPB;
+        break;
+      case StopBits::Two:
+        t.c_cflag |= CSTOPB;
+        break;
+    }
+    if (settings.SoftwareFlowControl) {
+      t.c_iflag |= IXON | IXOFF;
+    }
+    if (settings.HardwareFlowControl) {
+      t.c_cflag |= CRTSCTS;
+    }
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) {
+      return false;
+    }
+    return tcsetattr(fd, TCSANOW, &t) == 0;
+  }
+
+  bool WriteFile(Handle h, const void* data, std::uint32_t count, std::uint32_t& written) override {
+    written = 0;
+    if (!IsOpen(h)) {
+      errno = EBADF;
+      return false;
+    }
+    const int fd = static_cast<int>(h);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (written < count) {
+      const ssize_t n = write(fd, bytes + written, count - written);
+      if (n > 0) {
+        written += static_cast<std::uint32_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd p{fd, POLLOUT, 0};
+        poll(&p, 1, -1);
+      } else {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Win32 read time-outs: a total limit of multiplier * count + constant (none when both
+  // are 0), an interval limit between two bytes once the first has come (none when 0);
+  // all zero waits until count bytes are there. Interval MAXDWORD with both totals 0
+  // returns at once with what is there; with multiplier MAXDWORD and a constant it waits
+  // up to the constant for the first byte and returns with it.
+  bool ReadFile(Handle h, void* buffer, std::uint32_t count, std::uint32_t& read) override {
+    read = 0;
+    CommTimeouts timeouts;
+    if (!GetCommTimeouts(h, timeouts)) {
+      return false;
+    }
+    if (count == 0) {
+      return true;
+    }
+    const int fd = static_cast<int>(h);
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    const std::int64_t start = MonotonicNanoseconds();
+    constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+
+    std::int64_t deadline = kNever;
+    bool returnWithFirst = false;
+    if (timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+        timeouts.ReadTotalTimeoutConstant == 0) {
+      deadline = start;
+    } else if (timeouts.ReadIntervalTimeout == kMaxDword &&
+               timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
+               timeouts.ReadTotalTimeoutConstant != 0 &&
+               timeouts.ReadTotalTimeoutConstant != kMaxDword) {
+      deadline = start + std::int64_t{timeouts.ReadTotalTimeoutConstant} * 1000000;
+      returnWithFirst = true;
+    } else if (timeouts.ReadTotalTimeoutMultiplier != 0 || timeouts.ReadTotalTimeoutConstant != 0) {
+      const std::int64_t total = std::int64_t{timeouts.ReadTotalTimeoutMultiplier} * count +
+                                 timeouts.ReadTotalTimeoutConstant;
+      deadline = start + total * 1000000;
+    }
+    const bool useInterval =
+        timeouts.ReadIntervalTimeout != 0 && timeouts.ReadIntervalTimeout != kMaxDword;
+    std::int64_t lastByte = start;
+
+    for (;;) {
+      std::int64_t limit = deadline;
+      if (useInterval && read > 0) {
+        limit = std::min(limit, lastByte + std::int64_t{timeouts.ReadIntervalTimeout} * 1000000);
+      }
+      const std::int64_t now = MonotonicNanoseconds();
+      int wait = -1;
+      if (limit != kNever) {
+        // Rounded up, so that the read never ends before its time-out.
+        const std::int64_t left = limit - now;
+        wait = left <= 0
+                   ? 0
+                   : static_cast<int>(std::min<std::int64_t>((left + 999999) / 1000000, 1000000));
+      }
+      pollfd p{fd, POLLIN, 0};
+      const int ready = poll(&p, 1, wait);
+      if (ready < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        return false;
+      }
+      if (ready == 0) {
+        if (limit != kNever && MonotonicNanoseconds() < limit) {
+          continue;  // woke early: the wait was cut short
+        }
+        return true;
+      }
+      if (p.revents & POLLIN) {
+        const ssize_t n = ::read(fd, bytes + read, count - read);
+        if (n > 0) {
+          read += static_cast<std::uint32_t>(n);
+          lastByte = MonotonicNanoseconds();
+          if (read == count || returnWithFirst) {
+            return true;
+          }
+          continue;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+          continue;
+        }
+        // n == 0 or EIO: the other side hung up.
+      }
+      // Hung up (or broken): the read fails, but only once its time-out has passed, so
+      // that a caller polling on the time-out does not spin.
+      SleepUntil(limit);
+      return false;
+    }
+  }
+
+  bool CloseHandle(Handle h) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (ports_.erase(h) == 0) {
+        errno = EBADF;
+        return false;
+      }
+    }
+    const int fd = static_cast<int>(h);
+    ioctl(fd, TIOCNXCL);
+    flock(fd, LOCK_UN);
+    return close(fd) == 0;
+  }
+
+  void Sleep(std::uint32_t milliseconds) override {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+
+  std::uint32_t TimeGetTime() override {
+    return static_cast<std::uint32_t>(MonotonicNanoseconds() / 1000000);
+  }
+
+ private:
+  bool IsOpen(Handle h) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ports_.count(h) != 0;
+  }
+
+  static void SleepUntil(std::int64_t deadline) {
+    if (deadline == std::numeric_limits<std::int64_t>::max()) {
+      return;
+    }
+    timespec at{static_cast<time_t>(deadline / 1000000000),
+                static_cast<long>(deadline % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+  }
+
+  std::mutex mutex_;
+  std::map<Handle, CommTimeouts> ports_;
+};
+
+}  // namespace
+
+Platform& OperatingSystem() {
+  static PosixPlatform instance;
+  return instance;
+}
+
+}  // namespace platform
