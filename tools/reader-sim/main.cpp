@@ -1,0 +1,228 @@
+// reader-sim: a simulated tag reader on a pseudo-terminal. See UsageText() for what it does.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "tools/reader-sim/options.h"
+#include "tools/reader-sim/pty_line.h"
+#include "tools/reader-sim/simulator.h"
+
+namespace readersim {
+namespace {
+
+// Written by the signal handler, read by the main loop.
+int signal_pipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int number) {
+  const int saved = errno;
+  const char byte = static_cast<char>(number);
+  if (write(signal_pipe[1], &byte, 1) < 0) {
+    // nothing to do: a full pipe already holds a wake-up
+  }
+  errno = saved;
+}
+
+bool InstallSignalHandlers(std::string* error) {
+  if (pipe(signal_pipe) != 0) {
+    *error = std::string("cannot create a pipe: ") + std::strerror(errno);
+    return false;
+  }
+  for (int fd : signal_pipe) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaction(number, &action, nullptr);
+  }
+  signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+const char* SignalName(int number) {
+  switch (number) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "a signal";
+  }
+}
+
+Millis SteadyNow() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// One line on standard output, after the local time as HH:MM:SS.mmm.
+void Trace(const std::string& text) {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const std::time_t seconds = system_clock::to_time_t(now);
+  const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char stamp[16];
+  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+  std::printf("%s.%03d %s\n", stamp, static_cast<int>(millis), text.c_str());
+}
+
+std::string TagList(const std::vector<TagId>& tags) {
+  std::string text;
+  for (const TagId& tag : tags) {
+    text += (text.empty() ? "" : ",") + TagText(tag);
+  }
+  return text;
+}
+
+// How long the loop sleeps at most: it looks for the program opening the line this often.
+constexpr Millis kLineCheckInterval = 20;
+constexpr Millis kIdleWait = 1000;
+
+// Serves the line until a signal comes or the hangup scenario drops the line.
+void Serve(const Options& options, PtyLine& line) {
+  Simulator simulator(options, Trace);
+  Bytes out;  // taken from the simulator, not yet written
+  std::string out_what;
+  bool open = false;
+  std::uint8_t buffer[512];
+
+  for (;;) {
+    const Millis now = SteadyNow();
+    const bool slave_open = line.SlaveOpen();
+    if (open && !slave_open) {
+      open = false;
+      simulator.LineClosed(out.size());
+      out.clear();
+      const long unread = line.DiscardUnread();
+      if (unread > 0) {
+        Trace("discarded " + std::to_string(unread) + " bytes the program left unread");
+      }
+    } else if (!open && slave_open) {
+      open = true;
+      simulator.LineOpened();
+    }
+
+    if (open) {
+      for (;;) {
+        const ssize_t got = read(line.master(), buffer, sizeof buffer);
+        if (got <= 0) {
+          break;  // nothing waiting, or the line closed: seen on the next pass
+        }
+        simulator.Receive(buffer, static_cast<std::size_t>(got), now);
+      }
+    }
+    simulator.Advance(now);
+
+    while (open) {
+      if (out.empty()) {
+        Block block = simulator.TakeDue(now);
+        if (block.bytes.empty()) {
+          break;
+        }
+        out = std::move(block.bytes);
+        out_what = std::move(block.what);
+      }
+      const ssize_t written = write(line.master(), out.data(), out.size());
+      if (written <= 0) {
+        break;  // the line is full, or closed
+      }
+      const auto count = static_cast<std::size_t>(written);
+      Trace("tx " + std::to_string(count) + (count == 1 ? " byte: " : " bytes: ") +
+            HexBytes(out.data(), count) + " (" + out_what + ")");
+      out.erase(out.begin(), out.begin() + written);
+      if (!out.empty()) {
+        out_what += ", continued";
+      }
+    }
+
+    if (simulator.HangupDue() && out.empty()) {
+      Trace("hangup after " + std::to_string(simulator.bytes_handed_out()) +
+            " bytes sent: dropping the line");
+      return;
+    }
+
+    Millis timeout = kIdleWait;
+    if (const auto wake = simulator.NextWakeUp()) {
+      timeout = std::clamp<Millis>(*wake - now, 0, kIdleWait);
+    }
+    if (!open) {
+      timeout = std::min(timeout, kLineCheckInterval);
+    }
+    pollfd fds[2] = {{signal_pipe[0], POLLIN, 0},
+                     {line.master(), static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
+    // A closed line keeps the master reporting a hangup, so only the signals are waited
+    // for then; the line is looked at again after the timeout.
+    poll(fds, open ? 2 : 1, static_cast<int>(timeout));
+    char number = 0;
+    if (read(signal_pipe[0], &number, 1) == 1) {
+      Trace(std::string(SignalName(number)) + ": stopping");
+      return;
+    }
+  }
+}
+
+int Run(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  const ParseResult parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.ok) {
+    std::fprintf(stderr, "reader-sim: %s\nTry 'reader-sim --help'.\n", parsed.error.c_str());
+    return 2;
+  }
+  const Options& options = parsed.options;
+  if (options.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+
+  std::string error;
+  if (!InstallSignalHandlers(&error)) {
+    std::fprintf(stderr, "reader-sim: %s\n", error.c_str());
+    return 1;
+  }
+  PtyLine line;
+  if (!line.Open(&error)) {
+    std::fprintf(stderr, "reader-sim: %s\n", error.c_str());
+    return 1;
+  }
+  PortLink link;
+  bool replaced = false;
+  if (!link.Create("COM" + std::to_string(options.port), line.slave_path(), &replaced, &error)) {
+    std::fprintf(stderr, "reader-sim: %s\n", error.c_str());
+    return 1;
+  }
+  Trace("reader-sim: link " + link.name() + " -> " + line.slave_path() + ", scenario " +
+        ScenarioName(options.scenario) + ", tags " + TagList(options.tags) + ", interval " +
+        std::to_string(options.interval_ms) + " ms" +
+        (replaced ? " (replaced a leftover " + link.name() + ")" : ""));
+
+  Serve(options, line);
+
+  line.Close();
+  const std::string name = link.name();
+  link.Remove();
+  Trace("line closed, " + name + " removed; end");
+  return 0;
+}
+
+}  // namespace
+}  // namespace readersim
+
+int main(int argc, char** argv) {
+  return readersim::Run(argc, argv);
+}

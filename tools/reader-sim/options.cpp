@@ -1,0 +1,245 @@
+#include "tools/reader-sim/options.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+namespace readersim {
+namespace {
+
+// Parses a whole decimal number in [min, max]; no sign, no spaces, no trailing text.
+bool ParseNumber(const std::string& text, long min, long max, long* value) {
+  if (text.empty() || text.size() > 9) {
+    return false;
+  }
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) {
+      return false;
+    }
+  }
+  const long parsed = std::strtol(text.c_str(), nullptr, 10);
+  if (parsed < min || parsed > max) {
+    return false;
+  }
+  *value = parsed;
+  return true;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+bool ParseTagList(const std::string& text, std::vector<TagId>* tags, std::string* error) {
+  tags->clear();
+  std::istringstream list(text);
+  std::string item;
+  while (std::getline(list, item, ',')) {
+    TagId tag;
+    if (!ParseTag(item, &tag)) {
+      *error = "bad tag '" + item + "': a tag is exactly 16 hex digits beginning with E0";
+      return false;
+    }
+    tags->push_back(tag);
+  }
+  if (tags->empty() || text.back() == ',') {
+    *error = "bad --tags '" + text + "': give one or more tags separated by commas";
+    return false;
+  }
+  return true;
+}
+
+bool ParseScenario(const std::string& text, Scenario* scenario) {
+  for (Scenario s : {Scenario::kNormal, Scenario::kSilent, Scenario::kShort, Scenario::kLong,
+                     Scenario::kNoise, Scenario::kHangup}) {
+    if (text == ScenarioName(s)) {
+      *scenario = s;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<TagId> DefaultTags() {
+  return {
+      {0xE0, 0x04, 0x01, 0x50, 0x12, 0x34, 0x56, 0x78},
+      {0xE0, 0x04, 0x01, 0x50, 0xAA, 0xBB, 0xCC, 0xDD},
+      {0xE0, 0x04, 0x01, 0x50, 0x00, 0xC0, 0xFF, 0xEE},
+  };
+}
+
+bool ParseTag(const std::string& text, TagId* tag) {
+  if (text.size() != 16) {
+    return false;
+  }
+  TagId parsed{};
+  for (std::size_t i = 0; i < parsed.size(); ++i) {
+    const int high = HexDigit(text[2 * i]);
+    const int low = HexDigit(text[2 * i + 1]);
+    if (high < 0 || low < 0) {
+      return false;
+    }
+    parsed[i] = static_cast<std::uint8_t>(high * 16 + low);
+  }
+  if (parsed[0] != 0xE0) {
+    return false;
+  }
+  *tag = parsed;
+  return true;
+}
+
+std::string TagText(const TagId& tag) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::uint8_t byte : tag) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  return text;
+}
+
+const char* ScenarioName(Scenario scenario) {
+  switch (scenario) {
+    case Scenario::kNormal:
+      return "normal";
+    case Scenario::kSilent:
+      return "silent";
+    case Scenario::kShort:
+      return "short";
+    case Scenario::kLong:
+      return "long";
+    case Scenario::kNoise:
+      return "noise";
+    case Scenario::kHangup:
+      return "hangup";
+  }
+  return "?";
+}
+
+ParseResult ParseOptions(const std::vector<std::string>& args) {
+  ParseResult result;
+  Options& options = result.options;
+  options.tags = DefaultTags();
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool has_value = false;
+    const std::size_t equals = name.find('=');
+    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name = name.substr(0, equals);
+      has_value = true;
+    }
+    if (name == "--help" || name == "-h") {
+      if (has_value) {
+        result.error = "option --help takes no value";
+        return result;
+      }
+      options.help = true;
+      continue;
+    }
+    if (name != "--port" && name != "--tags" && name != "--interval" && name != "--scenario" &&
+        name != "--hangup-after") {
+      result.error = "unknown option '" + args[i] + "'";
+      return result;
+    }
+    if (!has_value) {
+      if (i + 1 >= args.size()) {
+        result.error = "option " + name + " needs a value";
+        return result;
+      }
+      value = args[++i];
+    }
+    long number = 0;
+    if (name == "--port") {
+      if (!ParseNumber(value, 0, 255, &number)) {
+        result.error = "bad --port '" + value + "': give a number from 0 to 255";
+        return result;
+      }
+      options.port = static_cast<int>(number);
+    } else if (name == "--tags") {
+      if (!ParseTagList(value, &options.tags, &result.error)) {
+        return result;
+      }
+    } else if (name == "--interval") {
+      if (!ParseNumber(value, 1, 3600000, &number)) {
+        result.error = "bad --interval '" + value + "': give milliseconds from 1 to 3600000";
+        return result;
+      }
+      options.interval_ms = static_cast<int>(number);
+    } else if (name == "--scenario") {
+      if (!ParseScenario(value, &options.scenario)) {
+        result.error =
+            "bad --scenario '" + value + "': one of normal, silent, short, long, noise, hangup";
+        return result;
+      }
+    } else {
+      if (!ParseNumber(value, 1, 100000000, &number)) {
+        result.error = "bad --hangup-after '" + value + "': give a number of bytes from 1 up";
+        return result;
+      }
+      options.hangup_after = number;
+    }
+  }
+  result.ok = true;
+  return result;
+}
+
+std::string UsageText() {
+  return R"(usage: reader-sim [--port N] [--tags ID,ID...] [--interval MS]
+                  [--scenario normal|silent|short|long|noise|hangup] [--hangup-after N]
+       reader-sim --help
+
+A simulated tag reader on a pseudo-terminal. It creates the entry COMn in the current
+directory, a symbolic link to the pseudo-terminal, for the program to open as its port,
+and removes it again when it ends (Ctrl-C, SIGTERM and SIGHUP included). An existing
+COMn that is not a dangling link into /dev/pts/ is left alone and the simulator refuses
+to start.
+
+Options:
+  --port N          link name COMn, N from 0 to 255 (default 1)
+  --tags LIST       tag identifiers, comma-separated, each 16 hex digits beginning with
+                    E0 (default E004015012345678,E0040150AABBCCDD,E004015000C0FFEE)
+  --interval MS     pause between two tag records (default 500)
+  --scenario NAME   normal   answers as described below (default)
+                    silent   never answers and sends nothing
+                    short    sends only the first 10 bytes of each 14-byte reply
+                    long     sends each 14-byte reply followed by 6 extra bytes 55
+                    noise    sends 40 noise bytes (never E0) after the UID reply and
+                             again after every third tag record
+                    hangup   closes the line and ends (exit 0) after N bytes sent
+  --hangup-after N  N for the hangup scenario (default 50)
+  --help            this text
+
+Frames read: first byte N is the frame length including two CRC-16 bytes (high byte
+first, over bytes 0..N-3). Garbage is skipped byte by byte; a partial frame that stays
+incomplete for 200 ms is dropped. Frames with a bad CRC or an unknown command are traced
+and not answered. Known commands:
+  05 11 1E + CRC                       snapshot: one 14-byte reply
+  12 11 0E, eleven 00, 2B F0 + CRC      UID: one 14-byte reply, then the tag records
+                                       for as long as the line stays open
+
+Reply (14 bytes): 0E 11 <command byte: 1E or 0E> 00 <8 identifier bytes of the first
+tag> <CRC-16 over the first 12 bytes, high byte first>.
+
+Tag record (24 bytes): 0D <8 identifier bytes> then fifteen 00; the tags take turns,
+one record every --interval ms. When the program closes the line, the records stop,
+unsent bytes are dropped, and so is whatever the program left unread; they start again
+only on a new UID command.
+
+Trace (standard output, one line per event, with the local time HH:MM:SS.mmm): the link
+and pseudo-terminal, the line opening and closing, every frame received with its length,
+bytes, CRC verdict and meaning, bytes skipped, and every block of bytes sent.
+)";
+}
+
+}  // namespace readersim

@@ -1,0 +1,149 @@
+#include "tools/reader-sim/pty_line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace readersim {
+namespace {
+
+std::string ErrnoText(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+// The target of a symbolic link, or "" when `path` is none.
+std::string LinkTarget(const std::string& path) {
+  char buffer[4096];
+  const ssize_t size = readlink(path.c_str(), buffer, sizeof buffer - 1);
+  if (size < 0) {
+    return {};
+  }
+  return std::string(buffer, static_cast<std::size_t>(size));
+}
+
+}  // namespace
+
+PtyLine::~PtyLine() {
+  Close();
+}
+
+bool PtyLine::Open(std::string* error) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_ < 0) {
+    *error = ErrnoText("cannot open a pseudo-terminal");
+    return false;
+  }
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0) {
+    *error = ErrnoText("cannot unlock the pseudo-terminal");
+    Close();
+    return false;
+  }
+  const char* name = ptsname(master_);
+  if (name == nullptr) {
+    *error = ErrnoText("cannot name the pseudo-terminal");
+    Close();
+    return false;
+  }
+  slave_path_ = name;
+  const int flags = fcntl(master_, F_GETFL);
+  if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) {
+    *error = ErrnoText("cannot make the pseudo-terminal non-blocking");
+    Close();
+    return false;
+  }
+  // The settings stay with the pseudo-terminal after this descriptor is closed: without
+  // raw mode the slave would echo what the simulator writes straight back to it.
+  const int slave = open(name, O_RDWR | O_NOCTTY);
+  if (slave < 0) {
+    *error = ErrnoText(std::string("cannot open ") + name);
+    Close();
+    return false;
+  }
+  termios settings{};
+  bool raw = tcgetattr(slave, &settings) == 0;
+  if (raw) {
+    cfmakeraw(&settings);
+    cfsetispeed(&settings, B9600);
+    cfsetospeed(&settings, B9600);
+    raw = tcsetattr(slave, TCSANOW, &settings) == 0;
+  }
+  if (!raw) {
+    *error = ErrnoText(std::string("cannot set ") + name + " raw");
+  }
+  close(slave);
+  if (!raw) {
+    Close();
+  }
+  return raw;
+}
+
+void PtyLine::Close() {
+  if (master_ >= 0) {
+    close(master_);
+    master_ = -1;
+  }
+}
+
+bool PtyLine::SlaveOpen() const {
+  pollfd poll_master{master_, 0, 0};
+  return poll(&poll_master, 1, 0) >= 0 && (poll_master.revents & POLLHUP) == 0;
+}
+
+long PtyLine::DiscardUnread() const {
+  const int slave = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (slave < 0) {
+    return -1;
+  }
+  int waiting = 0;
+  if (ioctl(slave, FIONREAD, &waiting) != 0) {
+    waiting = 0;
+  }
+  tcflush(slave, TCIFLUSH);
+  close(slave);
+  return waiting;
+}
+
+bool PortLink::Create(const std::string& name, const std::string& target, bool* replaced,
+                      std::string* error) {
+  *replaced = false;
+  struct stat entry {};
+  if (lstat(name.c_str(), &entry) == 0) {
+    const std::string old_target = S_ISLNK(entry.st_mode) ? LinkTarget(name) : std::string();
+    struct stat target_entry {};
+    const bool leftover = old_target.rfind("/dev/pts/", 0) == 0 &&
+                          stat(old_target.c_str(), &target_entry) != 0 && errno == ENOENT;
+    if (!leftover) {
+      *error = name + " already exists here and is not a leftover link of a simulator; " +
+               "remove it or choose another --port";
+      return false;
+    }
+    if (unlink(name.c_str()) != 0) {
+      *error = ErrnoText("cannot remove the leftover link " + name);
+      return false;
+    }
+    *replaced = true;
+  }
+  if (symlink(target.c_str(), name.c_str()) != 0) {
+    *error = ErrnoText("cannot create " + name);
+    return false;
+  }
+  name_ = name;
+  target_ = target;
+  return true;
+}
+
+void PortLink::Remove() {
+  if (!name_.empty() && LinkTarget(name_) == target_) {
+    unlink(name_.c_str());
+  }
+  name_.clear();
+}
+
+}  // namespace readersim

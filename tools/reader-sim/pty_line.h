@@ -1,0 +1,63 @@
+// The pseudo-terminal that stands in for the serial line, and the COMn link to it.
+#pragma once
+
+#include <string>
+
+namespace readersim {
+
+// The master side of a pseudo-terminal. The program under test opens the slave side as
+// its port; the simulator keeps no slave descriptor open of its own, so the master reports
+// a hangup exactly when the program has closed the line.
+class PtyLine {
+ public:
+  PtyLine() = default;
+  PtyLine(const PtyLine&) = delete;
+  PtyLine& operator=(const PtyLine&) = delete;
+  ~PtyLine();
+
+  // Opens the master (non-blocking) and sets the slave side raw: no echo, no line editing,
+  // no character translation. False with a message on failure.
+  bool Open(std::string* error);
+  void Close();
+
+  int master() const { return master_; }
+  const std::string& slave_path() const { return slave_path_; }
+
+  // Whether some process has the slave side open.
+  bool SlaveOpen() const;
+
+  // Throws away what is waiting on the slave side unread, as a serial line loses it when
+  // the port is closed. Opens the slave for a moment. Returns the number of bytes dropped,
+  // or -1 when the slave could not be opened.
+  long DiscardUnread() const;
+
+ private:
+  int master_ = -1;
+  std::string slave_path_;
+};
+
+// The entry "COMn" in the current directory: a symbolic link to the slave side.
+class PortLink {
+ public:
+  PortLink() = default;
+  PortLink(const PortLink&) = delete;
+  PortLink& operator=(const PortLink&) = delete;
+  ~PortLink() { Remove(); }
+
+  // Creates the link `name` -> `target`. An existing entry is replaced only when it is a
+  // dangling link into /dev/pts/ (left behind by a simulator that was killed); anything
+  // else makes this fail with a message. `replaced` tells whether such a leftover went.
+  bool Create(const std::string& name, const std::string& target, bool* replaced,
+              std::string* error);
+
+  // Removes the link if it still points where this object made it point.
+  void Remove();
+
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+  std::string target_;
+};
+
+}  // namespace readersim
