@@ -173,6 +173,12 @@ TEST_F(Win32Port, FramesArriveByteForByteAndRepliesAreCollected) {
   }
 }
 
+TEST_F(Win32Port, PortAboveCom9Opens) {
+  // Only the device namespace finds ports above COM9.
+  ASSERT_GE(port_, 10) << "give the driver a port above COM9 to cover this";
+  Open();
+}
+
 TEST_F(Win32Port, LineIsRaw9600EightNoneOneWithoutFlowControl) {
   Open();
   const LineReport r = ProbeLine();
