@@ -1,0 +1,19 @@
+#include "app/entry.h"
+
+#include "framework/application.h"
+#include "framework/sysutils.h"
+#include "ui/unit1.h"
+
+int PavoMain() {
+  try {
+    Application->Initialize();
+    Application->SetTitle("pavo");
+    Application->CreateForm(Form1);
+    Application->Run();
+  } catch (const Exception& exception) {
+    Application->ShowException(exception);
+  } catch (...) {
+    Application->ShowException(Exception(""));
+  }
+  return 0;
+}

@@ -1,0 +1,6 @@
+// The process entry, callable in-process: start-up, message loop, exit code.
+#pragma once
+
+// Initializes the application, titles it, creates the main window and runs until that
+// window is closed. Whatever escapes is shown by the application object. Returns 0.
+int PavoMain();

@@ -1,0 +1,86 @@
+// The application object: start-up, the main form, the message loop, and the standard
+// display for exceptions that leave a click handler.
+#pragma once
+
+#include <QWidget>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/controls.h"
+#include "framework/sysutils.h"
+
+class QApplication;
+
+class TApplication {
+ public:
+  // Shows an exception's message; the default is a modal error box.
+  using ExceptionDisplay = std::function<void(const std::string& message)>;
+
+  TApplication();
+  ~TApplication();
+  TApplication(const TApplication&) = delete;
+  TApplication& operator=(const TApplication&) = delete;
+
+  // Prepares the Qt application (created here unless one exists already). Call first.
+  void Initialize();
+
+  // The name the platform shows for the application; window captions stay as they are.
+  void SetTitle(const std::string& title);
+  std::string Title() const { return title_; }
+
+  // Constructs a form owned by this object and stores it in reference; the first form
+  // created becomes the main form.
+  template <class Form>
+  void CreateForm(Form*& reference) {
+    Form* form = new Form();
+    reference = form;
+    AddForm(form, [&reference] { reference = nullptr; });
+  }
+  TForm* MainForm() const { return mainForm_; }
+
+  // Shows the main form and dispatches events until it has been closed.
+  void Run();
+  // Dispatches the events pending now (handlers may run nested), never waits for more.
+  void ProcessMessages();
+
+  // Shows what the exception says (its message) through the installed display.
+  void ShowException(const std::exception& exception);
+  // Installs another display (e.g. in tests); an empty one restores the error box.
+  void SetExceptionDisplay(ExceptionDisplay display);
+
+  // Runs a click handler: counts it as running, shows what escapes it, and carries out a
+  // close of the main form that was requested meanwhile once the outermost one is done.
+  void HandleClick(const TNotifyEvent& handler, TObject* sender);
+  // How many click handlers are on the stack.
+  int HandlerDepth() const { return handlerDepth_; }
+  // Called by the main form once it has closed: ends Run.
+  void MainFormClosed();
+  // Destroys the forms, newest first, and clears their references.
+  void DestroyForms();
+
+ private:
+  void AddForm(TForm* form, std::function<void()> clearReference);
+  void ShowErrorBox(const std::string& message);
+
+  struct OwnedForm {
+    TForm* form;
+    std::function<void()> clearReference;
+  };
+
+  int argc_ = 1;
+  char programName_[5] = {'p', 'a', 'v', 'o', '\0'};
+  char* argv_[2] = {programName_, nullptr};
+  std::unique_ptr<QApplication> ownedQApplication_;
+  std::string title_;
+  std::vector<OwnedForm> forms_;
+  TForm* mainForm_ = nullptr;
+  ExceptionDisplay display_;
+  int handlerDepth_ = 0;
+  bool running_ = false;
+};
+
+// The application object of the process. Tests may point it at one of their own.
+extern TApplication* Application;

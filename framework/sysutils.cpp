@@ -1,0 +1,93 @@
+#include "framework/sysutils.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+#include <QTime>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr std::int64_t kMsecsPerDay = 24 * 60 * 60 * 1000;
+
+QDate Epoch() {
+  return QDate(1899, 12, 30);
+}
+
+// Splits a value into its calendar date and time of day, to the millisecond.
+void Decode(TDateTime value, QDate& date, QTime& time) {
+  const double days = std::trunc(value);
+  std::int64_t msecs = std::llround(std::fabs(value - days) * kMsecsPerDay);
+  if (msecs >= kMsecsPerDay) {
+    msecs = kMsecsPerDay - 1;
+  }
+  date = std::isfinite(days) && std::fabs(days) < 1e8 ? Epoch().addDays(static_cast<qint64>(days))
+                                                      : QDate();
+  time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));
+}
+
+std::string Local8Bit(const QString& text) {
+  return text.toLocal8Bit().toStdString();
+}
+
+}  // namespace
+
+std::int32_t StrToInt(const std::string& text) {
+  std::size_t pos = 0;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+    negative = text[pos] == '-';
+    ++pos;
+  }
+  const std::int64_t limit =
+      negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
+               : std::numeric_limits<std::int32_t>::max();
+  std::int64_t magnitude = 0;
+  bool valid = pos < text.size();
+  for (; valid && pos < text.size(); ++pos) {
+    const char c = text[pos];
+    if (c < '0' || c > '9') {
+      valid = false;
+    } else {
+      magnitude = magnitude * 10 + (c - '0');
+      valid = magnitude <= limit;
+    }
+  }
+  if (!valid) {
+    throw EConvertError("'" + text + "' is not a valid integer value");
+  }
+  return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+TDateTime Date() {
+  return static_cast<TDateTime>(Epoch().daysTo(QDate::currentDate()));
+}
+
+TDateTime Time() {
+  return static_cast<TDateTime>(QTime::currentTime().msecsSinceStartOfDay()) / kMsecsPerDay;
+}
+
+std::string DateToStr(TDateTime value) {
+  QDate date;
+  QTime time;
+  Decode(value, date, time);
+  return Local8Bit(QLocale::system().toString(date, QLocale::ShortFormat));
+}
+
+std::string TimeToStr(TDateTime value) {
+  QDate date;
+  QTime time;
+  Decode(value, date, time);
+  return Local8Bit(QLocale::system().toString(time, QLocale::ShortFormat));
+}
+
+std::string DateTimeToStr(TDateTime value) {
+  QDate date;
+  QTime time;
+  Decode(value, date, time);
+  // A fixed zone keeps every time of day valid (no daylight-saving gaps) for formatting.
+  return Local8Bit(
+      QLocale::system().toString(QDateTime(date, time, Qt::UTC), QLocale::ShortFormat));
+}
