@@ -94,6 +94,28 @@ std::string TagList(const std::vector<TagId>& tags) {
 constexpr Millis kLineCheckInterval = 20;
 constexpr Millis kIdleWait = 1000;
 
+// Before the hangup scenario drops the line, the program gets a moment to read what was
+// sent: closing the master throws away whatever still waits on the slave side. Written
+// bytes reach the slave's queue a little later, so the queue is looked at only after a
+// first pause.
+constexpr Millis kDrainFirstLook = 100;
+constexpr Millis kDrainLimit = 2000;
+
+bool SignalArrived(Millis wait) {
+  pollfd fd{signal_pipe[0], POLLIN, 0};
+  return poll(&fd, 1, static_cast<int>(wait)) > 0;
+}
+
+void AwaitDrain(const PtyLine& line) {
+  const Millis end = SteadyNow() + kDrainLimit;
+  if (SignalArrived(kDrainFirstLook)) {
+    return;
+  }
+  while (SteadyNow() < end && line.SlaveOpen() && line.Unread() != 0 &&
+         !SignalArrived(kLineCheckInterval)) {
+  }
+}
+
 // Serves the line until a signal comes or the hangup scenario drops the line.
 void Serve(const Options& options, PtyLine& line) {
   Simulator simulator(options, Trace);
@@ -153,7 +175,8 @@ void Serve(const Options& options, PtyLine& line) {
 
     if (simulator.HangupDue() && out.empty()) {
       Trace("hangup after " + std::to_string(simulator.bytes_handed_out()) +
-            " bytes sent: dropping the line");
+            " bytes sent: dropping the line once the program has read them");
+      AwaitDrain(line);
       return;
     }
 

@@ -96,18 +96,33 @@ bool PtyLine::SlaveOpen() const {
   return poll(&poll_master, 1, 0) >= 0 && (poll_master.revents & POLLHUP) == 0;
 }
 
-long PtyLine::DiscardUnread() const {
-  const int slave = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+namespace {
+
+// Opens the slave for a moment: counts what waits there unread and, if `discard`, drops it.
+long UnreadOnSlave(const std::string& path, bool discard) {
+  const int slave = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (slave < 0) {
     return -1;
   }
   int waiting = 0;
   if (ioctl(slave, FIONREAD, &waiting) != 0) {
-    waiting = 0;
+    waiting = -1;
   }
-  tcflush(slave, TCIFLUSH);
+  if (discard) {
+    tcflush(slave, TCIFLUSH);
+  }
   close(slave);
   return waiting;
+}
+
+}  // namespace
+
+long PtyLine::Unread() const {
+  return UnreadOnSlave(slave_path_, false);
+}
+
+long PtyLine::DiscardUnread() const {
+  return UnreadOnSlave(slave_path_, true);
 }
 
 bool PortLink::Create(const std::string& name, const std::string& target, bool* replaced,

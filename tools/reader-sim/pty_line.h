@@ -26,6 +26,10 @@ class PtyLine {
   // Whether some process has the slave side open.
   bool SlaveOpen() const;
 
+  // The number of bytes waiting on the slave side that nobody has read yet, or -1 when
+  // that cannot be told. Opens the slave for a moment.
+  long Unread() const;
+
   // Throws away what is waiting on the slave side unread, as a serial line loses it when
   // the port is closed. Opens the slave for a moment. Returns the number of bytes dropped,
   // or -1 when the slave could not be opened.
