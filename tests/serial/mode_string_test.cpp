@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -33,6 +35,13 @@ struct Good {
   bool xonxoff;
   bool rtscts;
 };
+
+// Names the case by its text in test listings.
+void PrintTo(const Good& c, std::ostream* out) {
+  for (const char* p = c.text; *p != '\0'; ++p) {
+    *out << (std::isalnum(static_cast<unsigned char>(*p)) || *p == ',' || *p == '=' ? *p : '_');
+  }
+}
 
 class ModeStringGood : public ::testing::TestWithParam<Good> {};
 
