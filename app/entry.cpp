@@ -15,5 +15,6 @@ int PavoMain() {
   } catch (...) {
     Application->ShowException(Exception(""));
   }
+  Application->Finalize();
   return 0;
 }

@@ -2,5 +2,6 @@
 #pragma once
 
 // Initializes the application, titles it, creates the main window and runs until that
-// window is closed. Whatever escapes is shown by the application object. Returns 0.
+// window is closed. Whatever escapes is shown by the application object. The window is
+// destroyed when the application ends. Returns 0.
 int PavoMain();

@@ -15,6 +15,14 @@ TApplication::TApplication() = default;
 
 TApplication::~TApplication() {
   DestroyForms();
+  // Without Finalize this runs after main, when Qt's own statics may be gone already:
+  // leave the Qt application to the operating system then.
+  static_cast<void>(ownedQApplication_.release());
+}
+
+void TApplication::Finalize() {
+  DestroyForms();
+  ownedQApplication_.reset();
 }
 
 void TApplication::Initialize() {

@@ -60,6 +60,10 @@ class TApplication {
   void MainFormClosed();
   // Destroys the forms, newest first, and clears their references.
   void DestroyForms();
+  // Ends the application: destroys the forms, then the Qt application if Initialize
+  // created it. The process entry calls it last; Qt must not be torn down later, while
+  // static objects are being destroyed.
+  void Finalize();
 
  private:
   void AddForm(TForm* form, std::function<void()> clearReference);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEvent>
 #include <QPalette>
 #include <QString>
 
@@ -133,4 +134,23 @@ std::string TLabel::Caption() const {
 
 void TLabel::SetCaption(const std::string& caption) {
   setText(FromLocal8Bit(caption));
+  Fit();
+}
+
+void TLabel::SetAutoSize(bool autoSize) {
+  autoSize_ = autoSize;
+  Fit();
+}
+
+void TLabel::changeEvent(QEvent* event) {
+  QLabel::changeEvent(event);
+  if (event->type() == QEvent::FontChange) {
+    Fit();
+  }
+}
+
+void TLabel::Fit() {
+  if (autoSize_) {
+    resize(sizeHint());
+  }
 }

@@ -98,10 +98,22 @@ class TComboBox : public QComboBox {
   std::vector<std::string> Items() const;
 };
 
+// A static caption. With AutoSize (the default) it takes the size of its text, so the
+// caption shows in full whatever font the system draws it with; its place stays.
 class TLabel : public QLabel {
  public:
   explicit TLabel(QWidget* parent = nullptr) : QLabel(parent) {}
 
   std::string Caption() const;
   void SetCaption(const std::string& caption);
+  bool AutoSize() const { return autoSize_; }
+  void SetAutoSize(bool autoSize);
+
+ protected:
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void Fit();
+
+  bool autoSize_ = true;
 };

@@ -62,9 +62,7 @@ QWidget* CreateComponent(const TComponentDesc& desc, TForm& form,
     combo->setEditText(text);
     widget = combo;
   } else if (desc.className == "TLabel") {
-    auto* label = new TLabel(&form);
-    label->setText(text);
-    widget = label;
+    widget = new TLabel(&form);
   } else {
     throw Exception("unknown component class: " + desc.className);
   }
@@ -75,6 +73,10 @@ QWidget* CreateComponent(const TComponentDesc& desc, TForm& form,
     if (desc.className != "TButton") {
       SetTextColor(*widget, desc.font.front().color);
     }
+  }
+  if (auto* label = dynamic_cast<TLabel*>(widget)) {
+    // Sized by its caption once it has its font and place.
+    label->SetCaption(desc.text);
   }
   if (desc.tabOrder < 0) {
     widget->setFocusPolicy(Qt::NoFocus);

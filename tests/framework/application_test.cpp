@@ -1,0 +1,282 @@
+#include "framework/application.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "framework/sysutils.h"
+
+namespace {
+
+// A main form whose handlers log what happens; LoopClick is a start/stop switch around a
+// loop that lets events through, as a reading loop does.
+class TestForm : public TForm {
+ public:
+  TButton* LoopButton = new TButton(this);
+  TButton* ExitButton = new TButton(this);
+  TButton* ThrowButton = new TButton(this);
+  TButton* CountButton = new TButton(this);
+
+  std::vector<std::string> log;
+  int counted = 0;
+  bool loopRunning = false;
+  bool stopRequested = false;
+  // Passes of the loop after a close was requested, and how many saw the window shown.
+  int passesAfterClose = 0;
+  int visiblePassesAfterClose = 0;
+  // Called once per pass with the pass number (from 1).
+  std::function<void(int)> onPass;
+  std::function<void()> toThrow = [] { throw EConvertError("'' is not a valid integer value"); };
+
+  TestForm() {
+    resize(200, 200);
+    for (TButton* button : {LoopButton, ExitButton, ThrowButton, CountButton}) {
+      button->resize(40, 20);
+    }
+    LoopButton->SetOnClick(MakeNotify(this, &TestForm::LoopClick));
+    ExitButton->SetOnClick(MakeNotify(this, &TestForm::ExitClick));
+    ThrowButton->SetOnClick(MakeNotify(this, &TestForm::ThrowClick));
+    CountButton->SetOnClick(MakeNotify(this, &TestForm::CountClick));
+  }
+
+  void LoopClick(TObject*) {
+    if (loopRunning) {
+      log.push_back("stop");
+      stopRequested = true;
+      return;
+    }
+    log.push_back("loop start");
+    loopRunning = true;
+    stopRequested = false;
+    for (int pass = 1; !stopRequested && pass < 10000; ++pass) {
+      if (onPass) {
+        onPass(pass);
+      }
+      Application->ProcessMessages();
+      if (ClosePending()) {
+        ++passesAfterClose;
+        visiblePassesAfterClose += isVisible() ? 1 : 0;
+      }
+    }
+    loopRunning = false;
+    log.push_back(isVisible() ? "loop end, shown" : "loop end, hidden");
+  }
+  void ExitClick(TObject*) {
+    log.push_back("exit");
+    Close();
+  }
+  void ThrowClick(TObject*) {
+    log.push_back("throw");
+    toThrow();
+  }
+  void CountClick(TObject*) { ++counted; }
+};
+
+void Click(QWidget* button) {
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Posts a call to run when the events are next dispatched.
+template <class F>
+void Post(QObject* context, F call) {
+  QMetaObject::invokeMethod(context, call, Qt::QueuedConnection);
+}
+
+// Each test gets an application object of its own in place of the process's one.
+class ApplicationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = Application;
+    Application = &app_;
+    app_.Initialize();
+    app_.SetExceptionDisplay([this](const std::string& message) { shown_.push_back(message); });
+    app_.CreateForm(form_);
+  }
+  void TearDown() override {
+    app_.DestroyForms();
+    Application = saved_;
+  }
+  // Runs the message loop with start queued first; gives up after a few seconds.
+  void RunWith(std::function<void()> start) {
+    QTimer::singleShot(0, form_, std::move(start));
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [this] {
+      timedOut_ = true;
+      form_->stopRequested = true;
+      QCoreApplication::exit(1);
+    });
+    watchdog.start(10000);
+    app_.Run();
+    ASSERT_FALSE(timedOut_) << "the message loop did not end";
+  }
+
+  TApplication app_;
+  TApplication* saved_ = nullptr;
+  TestForm* form_ = nullptr;
+  std::vector<std::string> shown_;
+  bool timedOut_ = false;
+};
+
+TEST_F(ApplicationTest, FirstFormIsTheMainFormAndDiesWithTheApplication) {
+  EXPECT_EQ(app_.MainForm(), form_);
+  TestForm* second = nullptr;
+  app_.CreateForm(second);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(app_.MainForm(), form_);
+  app_.DestroyForms();
+  EXPECT_EQ(form_, nullptr);
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(app_.MainForm(), nullptr);
+  app_.Run();  // no main form: nothing to run
+}
+
+TEST_F(ApplicationTest, ExitClickEndsTheLoop) {
+  RunWith([this] { Click(form_->ExitButton); });
+  EXPECT_EQ(form_->log, (std::vector<std::string>{"exit"}));
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_EQ(app_.HandlerDepth(), 0);
+}
+
+TEST_F(ApplicationTest, TitleBarCloseEndsTheLoop) {
+  RunWith([this] {
+    QCloseEvent close;
+    QApplication::sendEvent(form_->windowHandle(), &close);
+  });
+  EXPECT_FALSE(form_->isVisible());
+}
+
+TEST_F(ApplicationTest, HandlerExceptionsAreShownAndTheWindowGoesOn) {
+  RunWith([this] {
+    Click(form_->ThrowButton);
+    form_->toThrow = [] { throw std::runtime_error("not ours"); };
+    Click(form_->ThrowButton);
+    form_->toThrow = [] { throw 42; };
+    Click(form_->ThrowButton);
+    Click(form_->CountButton);
+    EXPECT_EQ(app_.HandlerDepth(), 0);
+    EXPECT_TRUE(form_->isVisible());
+    Click(form_->ExitButton);
+  });
+  // Framework exceptions with their message, others with what() or nothing.
+  EXPECT_EQ(shown_, (std::vector<std::string>{"'' is not a valid integer value", "not ours", ""}));
+  EXPECT_EQ(form_->counted, 1);
+  EXPECT_EQ(form_->log, (std::vector<std::string>{"throw", "throw", "throw", "exit"}));
+}
+
+TEST_F(ApplicationTest, CloseWaitsForTheRunningHandler) {
+  form_->onPass = [this](int pass) {
+    if (pass == 3) {
+      Post(form_, [this] { Click(form_->ExitButton); });
+    } else if (pass == 6) {
+      Post(form_, [this] {
+        QCloseEvent close;
+        QApplication::sendEvent(form_->windowHandle(), &close);
+      });
+    } else if (pass == 9) {
+      Post(form_, [this] { Click(form_->LoopButton); });
+    }
+  };
+  RunWith([this] { Click(form_->LoopButton); });
+  EXPECT_EQ(form_->log,
+            (std::vector<std::string>{"loop start", "exit", "stop", "loop end, shown"}));
+  EXPECT_GE(form_->passesAfterClose, 5);
+  EXPECT_EQ(form_->visiblePassesAfterClose, form_->passesAfterClose);
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_FALSE(form_->ClosePending());
+}
+
+TEST_F(ApplicationTest, CloseWithoutHandlerTakesEffectAtOnce) {
+  form_->show();
+  form_->Close();
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_FALSE(form_->ClosePending());
+}
+
+TEST_F(ApplicationTest, ProcessMessagesDispatchesWhatIsPendingWithoutWaiting) {
+  bool ran = false;
+  Post(form_, [&ran] { ran = true; });
+  QTimer later;
+  later.setSingleShot(true);
+  bool fired = false;
+  QObject::connect(&later, &QTimer::timeout, [&fired] { fired = true; });
+  later.start(60000);
+  QElapsedTimer elapsed;
+  elapsed.start();
+  app_.ProcessMessages();
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(fired);
+  EXPECT_LT(elapsed.elapsed(), 2000);
+}
+
+TEST_F(ApplicationTest, StandardDisplayIsAModalErrorBoxWithTheMessage) {
+  app_.SetExceptionDisplay({});
+  app_.SetTitle("pavo");
+  QString text;
+  QString title;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      text = box->text();
+      title = box->windowTitle();
+      icon = box->icon();
+      box->accept();
+      poll.stop();
+    }
+  });
+  poll.start(10);
+  app_.ShowException(EConvertError("'abc' is not a valid integer value"));
+  EXPECT_EQ(text, QStringLiteral("'abc' is not a valid integer value"));
+  EXPECT_EQ(title, QStringLiteral("pavo"));
+  EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
+TEST(Controls, ButtonFontColourIsItsOwn) {
+  TForm form;
+  auto* first = new TButton(&form);
+  auto* second = new TButton(&form);
+  EXPECT_EQ(first->FontColor(), clWindowText);
+  first->SetFontColor(255);
+  EXPECT_EQ(first->FontColor(), 255);
+  EXPECT_EQ(first->palette().color(QPalette::ButtonText), QColor(255, 0, 0));
+  first->SetFontColor(32768);
+  EXPECT_EQ(first->palette().color(QPalette::ButtonText), QColor(0, 128, 0));
+  EXPECT_EQ(second->palette().color(QPalette::ButtonText),
+            QApplication::palette().color(QPalette::WindowText));
+  EXPECT_EQ(ColorToQColor(0x00332211), QColor(0x11, 0x22, 0x33));
+  EXPECT_EQ(ColorToQColor(clBtnFace), QApplication::palette().color(QPalette::Button));
+}
+
+TEST(Controls, TextsRoundTrip) {
+  TForm form;
+  form.SetCaption("Form1");
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Form1"));
+  auto* button = new TButton(&form);
+  button->SetCaption("Stop");
+  EXPECT_EQ(button->text(), QStringLiteral("Stop"));
+  button->SetEnabled(false);
+  EXPECT_FALSE(button->Enabled());
+  auto* edit = new TEdit(&form);
+  edit->SetText("E004015012345678");
+  EXPECT_EQ(edit->Text(), "E004015012345678");
+  auto* combo = new TComboBox(&form);
+  combo->AddItem("01");
+  combo->AddItem("02");
+  EXPECT_TRUE(combo->isEditable());
+  EXPECT_EQ(combo->Items(), (std::vector<std::string>{"01", "02"}));
+  combo->SetText("257");
+  EXPECT_EQ(combo->Text(), "257");
+  EXPECT_EQ(combo->count(), 2);
+}
+
+}  // namespace

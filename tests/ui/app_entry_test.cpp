@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "framework/application.h"
+#include "ui/unit1.h"
+
+namespace {
+
+// Runs the process entry with the given steps queued once the window is up; stops the
+// loop (and reports it) if the steps do not end it.
+struct EntryRun {
+  int exitCode = -1;
+  bool timedOut = false;
+};
+
+EntryRun RunEntry(std::function<void()> steps) {
+  EntryRun run;
+  QTimer::singleShot(0, qApp, std::move(steps));
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [&run] {
+    run.timedOut = true;
+    QCoreApplication::exit(1);
+  });
+  watchdog.start(10000);
+  run.exitCode = PavoMain();
+  return run;
+}
+
+using AppEntry = ::testing::Test;
+
+TEST_F(AppEntry, ExitClickEndsTheLoopWithCodeZero) {
+  bool shown = false;
+  QPointer<TForm1> window;
+  const EntryRun run = RunEntry([&] {
+    ASSERT_NE(Form1, nullptr);
+    window = Form1;
+    shown = Form1->isVisible();
+    QTest::mouseClick(Form1->Button4, Qt::LeftButton);
+    // The close takes effect once the click has been handled.
+    EXPECT_FALSE(Form1->isVisible());
+  });
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(shown);
+  // The window is destroyed when the application ends.
+  EXPECT_TRUE(window.isNull());
+  EXPECT_EQ(Form1, nullptr);
+}
+
+TEST_F(AppEntry, TitleIsTheApplicationsCaptionStaysForm1) {
+  std::string title;
+  QString caption;
+  QString windowCaption;
+  bool mainForm = false;
+  const EntryRun run = RunEntry([&] {
+    title = Application->Title();
+    caption = Form1->windowTitle();
+    windowCaption = Form1->windowHandle()->title();
+    mainForm = Application->MainForm() == Form1;
+    Form1->Button4->click();
+  });
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(title, "pavo");
+  EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("pavo"));
+  EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("pavo"));
+  EXPECT_EQ(caption, QStringLiteral("Form1"));
+  EXPECT_EQ(windowCaption, QStringLiteral("Form1"));
+  EXPECT_TRUE(mainForm);
+}
+
+TEST_F(AppEntry, ClosingFromTheTitleBarEndsTheLoop) {
+  const EntryRun run = RunEntry([] {
+    Form1->windowHandle()->close();
+    EXPECT_FALSE(Form1->isVisible());
+  });
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST_F(AppEntry, PortConversionErrorIsShownAndTheWindowStays) {
+  std::vector<std::string> shown;
+  Application->SetExceptionDisplay([&shown](const std::string& m) { shown.push_back(m); });
+  bool visibleAfter = false;
+  const EntryRun run = RunEntry([&] {
+    // What a reading action does first with the port box.
+    Form1->ComboBox1->SetText("");
+    Form1->Button1->SetOnClick([](TObject*) { StrToInt(Form1->ComboBox1->Text()); });
+    QTest::mouseClick(Form1->Button1, Qt::LeftButton);
+    visibleAfter = Form1->isVisible();
+    QTest::mouseClick(Form1->Button4, Qt::LeftButton);
+  });
+  Application->SetExceptionDisplay({});
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(shown, (std::vector<std::string>{"'' is not a valid integer value"}));
+  EXPECT_TRUE(visibleAfter);
+}
+
+}  // namespace
