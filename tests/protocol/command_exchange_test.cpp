@@ -58,7 +58,7 @@ class CommandExchange : public ::testing::Test {
   // The reader answers with reply once the whole frame (its length byte says how long)
   // has come, after delay ms.
   void AnswerFrameWith(const Bytes& reply, std::uint64_t delay = 0) {
-    port.OnWrite = [this, reply, delay](fake::FakePort& p, const Bytes&) {
+    port.OnWrite = [reply, delay](fake::FakePort& p, const Bytes&) {
       const Bytes& line = p.Line();
       if (!line.empty() && line.size() == line[0]) {
         p.Receive(reply, delay);
