@@ -257,26 +257,4 @@ TEST(Controls, ButtonFontColourIsItsOwn) {
   EXPECT_EQ(ColorToQColor(clBtnFace), QApplication::palette().color(QPalette::Button));
 }
 
-TEST(Controls, TextsRoundTrip) {
-  TForm form;
-  form.SetCaption("Form1");
-  EXPECT_EQ(form.windowTitle(), QStringLiteral("Form1"));
-  auto* button = new TButton(&form);
-  button->SetCaption("Stop");
-  EXPECT_EQ(button->text(), QStringLiteral("Stop"));
-  button->SetEnabled(false);
-  EXPECT_FALSE(button->Enabled());
-  auto* edit = new TEdit(&form);
-  edit->SetText("E004015012345678");
-  EXPECT_EQ(edit->Text(), "E004015012345678");
-  auto* combo = new TComboBox(&form);
-  combo->AddItem("01");
-  combo->AddItem("02");
-  EXPECT_TRUE(combo->isEditable());
-  EXPECT_EQ(combo->Items(), (std::vector<std::string>{"01", "02"}));
-  combo->SetText("257");
-  EXPECT_EQ(combo->Text(), "257");
-  EXPECT_EQ(combo->count(), 2);
-}
-
 }  // namespace

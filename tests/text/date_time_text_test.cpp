@@ -42,15 +42,4 @@ TEST_F(DateTimeTextTest, OtherwiseDateAndTime) {
   EXPECT_EQ(Text(36526.0000000001), "1 Jan 2000 00:00:00");
 }
 
-TEST_F(DateTimeTextTest, AgreesWithTheFrameworkConversions) {
-  for (TDateTime value : {0.0, 0.3, -0.25, -3.5, 1.0, 2.0, 45000.0, 1.75, 45000.125}) {
-    const std::string expected =
-        value < 1.0
-            ? TimeToStr(value)
-            : (value == static_cast<double>(static_cast<long long>(value)) ? DateToStr(value)
-                                                                           : DateTimeToStr(value));
-    EXPECT_EQ(Text(value), expected) << value;
-  }
-}
-
 }  // namespace
