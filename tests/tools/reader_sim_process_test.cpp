@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -292,6 +293,29 @@ TEST_F(ReaderSimProcessTest, ClosingTheLineStopsTheRecordsAndLosesWhatWasUnread)
   client.Write(kUidFrame);
   EXPECT_EQ(client.Read(38), Join({Reply(0x0E, kTagA), Record(kTagA)}));
   EXPECT_TRUE(sim.running());
+}
+
+TEST_F(ReaderSimProcessTest, AQuickCloseAndReopenStillEndsTheSession) {
+  if (!READER_SIM_WATCHES_OPENS) {
+    GTEST_SKIP() << "this system gives no notice of opens and closes of the line";
+  }
+  SimProcess sim(dir_.path(), {"--interval", "10"});
+  ASSERT_TRUE(sim.WaitForLink()) << sim.Errors();
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    auto client = std::make_unique<Client>(dir_ / "COM1");
+    client->Write(kUidFrame);
+    ASSERT_EQ(client->Read(14), Reply(0x0E, kTagA));
+    std::this_thread::sleep_for(milliseconds(60));  // records pile up unread
+    client.reset();
+    client = std::make_unique<Client>(dir_ / "COM1");
+    // The program pauses after opening its port, as here, before it sends; leftovers of
+    // the old session are gone by then.
+    std::this_thread::sleep_for(milliseconds(100));
+    client->Write(kSnapshotFrame);
+    EXPECT_EQ(client->Read(14), Reply(0x1E, kTagA)) << sim.Trace();
+    EXPECT_EQ(HexBytes(client->ReadFor(milliseconds(100))), "") << sim.Trace();
+  }
 }
 
 TEST_F(ReaderSimProcessTest, EndsOnEachStopSignalAndRemovesItsLink) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/reader-sim/line_watch.h"
 #include "tools/reader-sim/options.h"
 #include "tools/reader-sim/pty_line.h"
 #include "tools/reader-sim/simulator.h"
@@ -119,23 +120,31 @@ void AwaitDrain(const PtyLine& line) {
 // Serves the line until a signal comes or the hangup scenario drops the line.
 void Serve(const Options& options, PtyLine& line) {
   Simulator simulator(options, Trace);
+  LineWatch watch;
+  watch.Start(line.slave_path());
   Bytes out;  // taken from the simulator, not yet written
   std::string out_what;
   bool open = false;
+  bool hangup_seen = false;
   std::uint8_t buffer[512];
 
   for (;;) {
     const Millis now = SteadyNow();
-    const bool slave_open = line.SlaveOpen();
-    if (open && !slave_open) {
+    // A close seen since the last pass ends the session even when the program has opened
+    // the line again in the meantime: the next session starts clean.
+    const bool closed_since = watch.Take().closes > 0 || hangup_seen;
+    hangup_seen = false;
+    if (open && (closed_since || !line.SlaveOpen())) {
       open = false;
       simulator.LineClosed(out.size());
       out.clear();
       const long unread = line.DiscardUnread();
+      watch.Own();
       if (unread > 0) {
         Trace("discarded " + std::to_string(unread) + " bytes the program left unread");
       }
-    } else if (!open && slave_open) {
+    }
+    if (!open && line.SlaveOpen()) {
       open = true;
       simulator.LineOpened();
     }
@@ -184,14 +193,17 @@ void Serve(const Options& options, PtyLine& line) {
     if (const auto wake = simulator.NextWakeUp()) {
       timeout = std::clamp<Millis>(*wake - now, 0, kIdleWait);
     }
-    if (!open) {
+    if (!open && !watch.active()) {
       timeout = std::min(timeout, kLineCheckInterval);
     }
-    pollfd fds[2] = {{signal_pipe[0], POLLIN, 0},
-                     {line.master(), static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
-    // A closed line keeps the master reporting a hangup, so only the signals are waited
-    // for then; the line is looked at again after the timeout.
-    poll(fds, open ? 2 : 1, static_cast<int>(timeout));
+    // A closed line keeps the master reporting a hangup, so the master is left out of the
+    // wait then (poll skips negative descriptors).
+    const short master_events = static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT));
+    pollfd fds[3] = {{signal_pipe[0], POLLIN, 0},
+                     {watch.fd(), POLLIN, 0},
+                     {open ? line.master() : -1, master_events, 0}};
+    poll(fds, 3, static_cast<int>(timeout));
+    hangup_seen = open && (fds[2].revents & (POLLHUP | POLLERR)) != 0;
     char number = 0;
     if (read(signal_pipe[0], &number, 1) == 1) {
       Trace(std::string(SignalName(number)) + ": stopping");

@@ -14,6 +14,8 @@
 namespace readersim {
 namespace {
 
+constexpr useconds_t kSettleMicros = 5000;
+
 std::string ErrnoText(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
@@ -98,18 +100,29 @@ bool PtyLine::SlaveOpen() const {
 
 namespace {
 
+// The bytes waiting to be read on the slave side, or -1 when that cannot be told.
+long Waiting(int slave) {
+  int waiting = 0;
+  return ioctl(slave, FIONREAD, &waiting) == 0 ? waiting : -1;
+}
+
 // Opens the slave for a moment: counts what waits there unread and, if `discard`, drops it.
 long UnreadOnSlave(const std::string& path, bool discard) {
   const int slave = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (slave < 0) {
     return -1;
   }
-  int waiting = 0;
-  if (ioctl(slave, FIONREAD, &waiting) != 0) {
-    waiting = -1;
-  }
+  long waiting = Waiting(slave);
   if (discard) {
+    // Bytes written to the master reach the slave's queue a moment later, so a last
+    // write can still be on its way: flush, give it that moment, flush what came.
     tcflush(slave, TCIFLUSH);
+    usleep(kSettleMicros);
+    const long late = Waiting(slave);
+    tcflush(slave, TCIFLUSH);
+    if (waiting >= 0 && late > 0) {
+      waiting += late;
+    }
   }
   close(slave);
   return waiting;
