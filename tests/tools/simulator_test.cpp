@@ -305,11 +305,5 @@ TEST_F(SimulatorTest, HangupScenarioStopsAfterExactlyTheGivenByteCount) {
   EXPECT_FALSE(sim_->NextWakeUp().has_value());
 }
 
-TEST(SimulatorHex, HexBytesIsUppercaseAndSpaced) {
-  const Bytes bytes = {0x00, 0x0A, 0xE0, 0xFF};
-  EXPECT_EQ(HexBytes(bytes), "00 0A E0 FF");
-  EXPECT_EQ(HexBytes(Bytes{}), "");
-}
-
 }  // namespace
 }  // namespace readersim

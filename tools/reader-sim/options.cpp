@@ -216,7 +216,8 @@ Options:
                     long     sends each 14-byte reply followed by 6 extra bytes 55
                     noise    sends 40 noise bytes (never E0) after the UID reply and
                              again after every third tag record
-                    hangup   closes the line and ends (exit 0) after N bytes sent
+                    hangup   closes the line and ends (exit 0) after N bytes sent,
+                             once the program has read them (at most 2 s later)
   --hangup-after N  N for the hangup scenario (default 50)
   --help            this text
 
