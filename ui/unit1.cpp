@@ -1,9 +1,81 @@
 #include "ui/unit1.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "framework/application.h"
 #include "framework/form_layout.h"
+#include "protocol/command_exchange.h"
+#include "serial/serial_port.h"
+#include "text/byte_to_hex.h"
+#include "text/date_time_text.h"
+#include "ui/uid_scan.h"
 #include "ui/unit1_layout.h"
 
 TForm1* Form1 = nullptr;
+
+std::uint8_t PortNumber = 0;
+std::uint8_t UidLoopRunning = 0;
+std::uint8_t UidStopRequested = 0;
+
+const std::uint8_t UidCommand[UidCommandSize] = {0x12, 0x11, 0x0E, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2B, 0xF0};
+const std::uint8_t SnapshotCommand[SnapshotCommandSize] = {0x05, 0x11, 0x1E};
+
+namespace {
+
+constexpr const char* LineSettingsText = "9600,n,8,1";
+// Both commands expect a 14-byte reply.
+constexpr std::uint8_t ReplyLength = 14;
+
+// True while a UID loop holds the port, from its open to its close: longer than
+// UidLoopRunning, which the stopping click clears one pass before the close.
+bool uidLoopHoldsPort = false;
+
+std::uint8_t LowEightBits(std::int32_t value) {
+  return static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFFu);
+}
+
+std::string DateText() {
+  std::string text;
+  DateTimeText(Date(), text);
+  return text;
+}
+
+std::string TimeText() {
+  std::string text;
+  DateTimeText(Time(), text);
+  return text;
+}
+
+// Appends line to the record file with one write. Returns "" when it is recorded, else
+// what the operator must be told: the file and the reason.
+std::string AppendRecord(const std::string& line) {
+  errno = 0;
+  std::FILE* file = std::fopen(RecordFileName, "a");
+  if (file == nullptr) {
+    const int error = errno;
+    return std::string("The reading was not recorded: cannot open \"") + RecordFileName +
+           "\": " + std::strerror(error);
+  }
+  errno = 0;
+  const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+  int error = errno;
+  // Buffered data reaches the file only at the close, so a full disk shows there.
+  const bool closed = std::fclose(file) == 0;
+  if (written && closed) {
+    return std::string();
+  }
+  if (error == 0) {
+    error = errno;
+  }
+  return std::string("The reading was not recorded: cannot write \"") + RecordFileName +
+         "\": " + (error != 0 ? std::strerror(error) : "write failed");
+}
+
+}  // namespace
 
 TForm1::TForm1(QWidget* parent) : TForm(parent) {
   LoadLayout(*this, Form1Layout(),
@@ -20,9 +92,98 @@ TForm1::TForm1(QWidget* parent) : TForm(parent) {
   Label1 = FindComponent<TLabel>(*this, "Label1");
 }
 
-void TForm1::Button1Click(TObject* /*Sender*/) {}
+void TForm1::Button1Click(TObject* /*Sender*/) {
+  if (UidLoopRunning == 1) {
+    UidLoopRunning = 0;
+    UidStopRequested = 1;
+    return;
+  }
 
-void TForm1::Button2Click(TObject* /*Sender*/) {}
+  PortNumber = LowEightBits(StrToInt(ComboBox1->Text()));
+  // The port stays the loop's until its close, also in the pass after a stopping click.
+  if (uidLoopHoldsPort || !OpenComPort(PortNumber, LineSettingsText)) {
+    return;
+  }
+  uidLoopHoldsPort = true;
+  UidStopRequested = 0;
+  UidLoopRunning = 1;
+  platform::Sleep(100);
+  SendCommand(UidCommand, ReplyLength);
+
+  std::string collected;
+  std::string identifier;
+  for (;;) {
+    platform::Sleep(100);
+    std::uint8_t byte = 0;
+    std::uint32_t count = 0;
+    platform::Current().ReadFile(PortHandle, &byte, 1, count);
+    if (count == 1) {
+      ByteToHex(byte, HexPair);
+      collected.append(HexPair, 2);
+      if (collected.size() >= UidScanThreshold) {
+        Edit1->SetText("");
+        if (ScanForIdentifier(collected, identifier)) {
+          Edit1->SetText(identifier);
+          Edit2->SetText(DateText());
+          Edit3->SetText(TimeText());
+        }
+      }
+    }
+    if (UidStopRequested == 1) {
+      break;
+    }
+    Application->ProcessMessages();
+  }
+  CloseComPort();
+  uidLoopHoldsPort = false;
+}
+
+void TForm1::Button2Click(TObject* /*Sender*/) {
+  Button2->SetEnabled(false);
+  Button2->SetCaption("Stop");
+  Button2->SetFontColor(clRed);
+  Edit1->SetText("");
+
+  try {
+    PortNumber = LowEightBits(StrToInt(ComboBox1->Text()));
+  } catch (...) {
+    MakeStartIdle();
+    throw;
+  }
+
+  std::string notRecorded;
+  // A read started inside the UID loop must not touch the loop's port: it fails like a
+  // port that cannot be opened.
+  if (!uidLoopHoldsPort && OpenComPort(PortNumber, LineSettingsText)) {
+    platform::Sleep(100);
+    if (SendCommand(SnapshotCommand, ReplyLength)) {
+      std::string tagText;
+      tagText.reserve(2 * RxBufferSize);
+      for (int i = 0; i < RxBufferSize; ++i) {
+        ByteToHex(RxBuffer[i], HexPair);
+        tagText.append(HexPair, 2);
+      }
+      Edit1->SetText(tagText);
+      Edit2->SetText(DateText());
+      Edit3->SetText(TimeText());
+
+      const std::string line = tagText + "     " + Edit2->Text() + "     " + Edit3->Text() + "\n";
+      notRecorded = AppendRecord(line);
+    }
+    CloseComPort();
+  }
+  MakeStartIdle();
+
+  if (!notRecorded.empty()) {
+    throw Exception(notRecorded);
+  }
+}
+
+void TForm1::MakeStartIdle() {
+  Button2->SetEnabled(true);
+  Button2->SetFontColor(clGreen);
+  Button2->SetCaption("Start");
+}
 
 void TForm1::Button4Click(TObject* /*Sender*/) {
   Close();

@@ -1,6 +1,8 @@
 // Unit1: the main window.
 #pragma once
 
+#include <cstdint>
+
 #include "framework/controls.h"
 
 class TForm1 : public TForm {
@@ -20,6 +22,29 @@ class TForm1 : public TForm {
   void Button1Click(TObject* Sender);
   void Button2Click(TObject* Sender);
   void Button4Click(TObject* Sender);
+
+ private:
+  // The idle look of Button2 after a single read: enabled, green, "Start".
+  void MakeStartIdle();
 };
 
 extern TForm1* Form1;
+
+// The port number both reading actions take from ComboBox1: the low eight bits of its value.
+extern std::uint8_t PortNumber;
+
+// Continuous UID reading: 1 from the moment a loop has opened its port until a click asks
+// it to stop; the stop request is read by the loop once per pass. Both hold 0 or 1.
+extern std::uint8_t UidLoopRunning;
+extern std::uint8_t UidStopRequested;
+
+// The UID command frame before its checksum: 12 11 0E, eleven 00, 2B F0.
+constexpr int UidCommandSize = 16;
+extern const std::uint8_t UidCommand[UidCommandSize];
+
+// The snapshot command of a single read before its checksum: 05 11 1E.
+constexpr int SnapshotCommandSize = 3;
+extern const std::uint8_t SnapshotCommand[SnapshotCommandSize];
+
+// The record file of single reads, in the current working directory.
+constexpr const char* RecordFileName = "RFID.txt";

@@ -1,0 +1,246 @@
+// The "Start" button: one snapshot from the reader, shown and appended to "RFID.txt".
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/pseudo_terminal.h"
+#include "tests/ui/form_fixture.h"
+#include "text/date_time_text.h"
+
+namespace {
+
+using Trace = std::vector<std::string>;
+
+const fake::Bytes Reply = {0x0E, 0x11, 0x1E, 0x00, 0xE0, 0x04, 0x01,
+                           0x50, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
+const std::string ReplyDigits = "0E111E00E0040150123456789ABC";
+const fake::Bytes SnapshotFrame = {0x05, 0x11, 0x1E, 0x1B, 0x2E};
+
+std::string Today() {
+  std::string text;
+  DateTimeText(Date(), text);
+  return text;
+}
+
+void WriteFile(const std::string& name, const std::string& content) {
+  std::ofstream(name, std::ios::binary) << content;
+}
+
+class SingleRead : public FormTest {
+ protected:
+  // A reader on COM1 that answers each complete snapshot frame with reply, 2 ms later,
+  // and notes the button's look while it is being asked.
+  fake::FakePort& Reader(fake::Bytes reply = Reply) {
+    fake::FakePort& port = os.AddPort("COM1");
+    port.OnWrite = [this, reply](fake::FakePort& p, const fake::Bytes&) {
+      lookDuringExchange.push_back(Look());
+      if (p.Line().size() % SnapshotFrame.size() == 0) {
+        p.Receive(reply, 2);
+      }
+    };
+    return port;
+  }
+  void Click() { form->Button2->click(); }
+
+  std::vector<ButtonLook> lookDuringExchange;
+};
+
+TEST_F(SingleRead, ShowsTheWholeBufferAndAppendsOneRecord) {
+  fake::FakePort& port = Reader();
+  WriteFile("RFID.txt", "an earlier line\n");
+  EXPECT_EQ(Look(), (ButtonLook{true, "Start", clWindowText}));
+
+  Click();
+
+  EXPECT_EQ(port.Line(), SnapshotFrame);
+  EXPECT_EQ(lookDuringExchange, std::vector<ButtonLook>(3, BusyLook));
+  EXPECT_EQ(Look(), IdleLook);
+  EXPECT_TRUE(shown.empty());
+
+  const std::string tagText = form->Edit1->Text();
+  EXPECT_EQ(tagText, ReplyDigits + std::string(472, '0'));
+  EXPECT_EQ(form->Edit2->Text(), Today());
+  EXPECT_FALSE(form->Edit3->Text().empty());
+  EXPECT_NE(form->Edit3->Text(), "Edit3");
+  EXPECT_EQ(dir.Read("RFID.txt"), "an earlier line\n" + tagText + "     " + form->Edit2->Text() +
+                                      "     " + form->Edit3->Text() + "\n");
+  EXPECT_EQ(dir.Read("test.txt"), "len:5\n  len-2:3\n");
+
+  // Open, 100 ms, the exchange, then the close with the time-outs the port had.
+  EXPECT_EQ(
+      os.Trace("ReadFile", "TimeGetTime"),
+      (Trace{"CreateFile(COM1, 0xC0000000, 0, 3, 0)", "GetCommTimeouts(COM1)",
+             "SetCommTimeouts(COM1, 0/0/1/0/0)", "GetCommState(COM1)", "BuildCommDCB(9600,n,8,1)",
+             "SetCommState(COM1, 9600 N 8 1)", "Sleep(100)", "WriteFile(COM1, 05 11 1E)",
+             "Sleep(3)", "WriteFile(COM1, 1B)", "Sleep(1)", "WriteFile(COM1, 2E)", "Sleep(1)",
+             "SetCommTimeouts(COM1, 0/0/0/0/0)", "CloseHandle(COM1)"}));
+}
+
+TEST_F(SingleRead, EachReadAddsOneLineAndAMissingFileIsCreated) {
+  Reader();
+  ASSERT_FALSE(dir.Exists("RFID.txt"));
+  Click();
+  const std::string first = dir.Read("RFID.txt");
+  ASSERT_EQ(first.size(),
+            500 + 5 + form->Edit2->Text().size() + 5 + form->Edit3->Text().size() + 1);
+  Click();
+  Click();
+  const std::string all = dir.Read("RFID.txt");
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 3);
+  EXPECT_EQ(all.compare(0, first.size(), first), 0);
+  EXPECT_EQ(dir.Read("test.txt"), "len:5\n  len-2:3\nlen:5\n  len-2:3\nlen:5\n  len-2:3\n");
+}
+
+TEST_F(SingleRead, AFailedOpenTouchesNothingButEdit1) {
+  Reader();
+  form->ComboBox1->SetText("03");  // no such port
+  form->Edit2->SetText("earlier date");
+  Click();
+
+  EXPECT_EQ(os.Trace(), (Trace{"CreateFile(COM3, 0xC0000000, 0, 3, 0) -> false"}));
+  EXPECT_EQ(form->Edit1->Text(), "");
+  EXPECT_EQ(form->Edit2->Text(), "earlier date");
+  EXPECT_EQ(form->Edit3->Text(), "Edit3");
+  EXPECT_FALSE(dir.Exists("RFID.txt"));
+  EXPECT_FALSE(dir.Exists("test.txt"));
+  EXPECT_EQ(Look(), IdleLook);
+  EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(SingleRead, AShortOrMissingReplyIsNeitherShownNorRecorded) {
+  const fake::Bytes shortReply(Reply.begin(), Reply.begin() + 10);
+  for (const fake::Bytes& reply : {shortReply, fake::Bytes{}}) {
+    os.RemovePort("COM1");
+    Reader(reply);
+    form->Edit1->SetText("previous reading");
+    os.ClearCalls();
+    const std::uint64_t start = os.Now();
+
+    Click();
+
+    EXPECT_EQ(form->Edit1->Text(), "");
+    EXPECT_EQ(form->Edit2->Text(), "Edit2");
+    EXPECT_FALSE(dir.Exists("RFID.txt"));
+    EXPECT_EQ(os.Count("CloseHandle"), 1u);
+    EXPECT_EQ(Look(), IdleLook);
+    // 100 ms, 5 ms of write pauses, then the reply limit.
+    EXPECT_GE(os.Now() - start, 100u + 5u + 501u);
+    EXPECT_LE(os.Now() - start, 100u + 5u + 503u);
+  }
+  EXPECT_EQ(dir.Read("test.txt"), "len:5\n  len-2:3\nlen:5\n  len-2:3\n");
+}
+
+TEST_F(SingleRead, OfALongerReplyOnlyFourteenBytesAreTaken) {
+  fake::Bytes longReply = Reply;
+  longReply.insert(longReply.end(), {1, 2, 3, 4, 5, 6});
+  fake::FakePort& port = Reader(longReply);
+  Click();
+  EXPECT_EQ(form->Edit1->Text(), ReplyDigits + std::string(472, '0'));
+  EXPECT_EQ(port.Unread(), 6u);
+}
+
+TEST_F(SingleRead, ThePortTextSelectsThePortByItsLowEightBits) {
+  os.AddPort("COM1");
+  os.AddPort("COM255");
+  const std::pair<const char*, const char*> cases[] = {
+      {"01", "COM1"}, {"257", "COM1"}, {"-1", "COM255"}, {"+1", "COM1"}};
+  for (const auto& c : cases) {
+    form->ComboBox1->SetText(c.first);
+    os.ClearCalls();
+    Click();
+    ASSERT_FALSE(os.Calls().empty());
+    EXPECT_EQ(os.Calls().front().text, c.second) << c.first;
+    EXPECT_EQ(Look(), IdleLook);
+  }
+}
+
+TEST_F(SingleRead, APortTextThatIsNoNumberIsShownAndTheButtonComesBack) {
+  Reader();
+  for (const char* text : {"abc", "", " 1", "0x01"}) {
+    form->ComboBox1->SetText(text);
+    Click();
+    EXPECT_EQ(Look(), IdleLook) << text;
+  }
+  EXPECT_EQ(shown,
+            (std::vector<std::string>{
+                "'abc' is not a valid integer value", "'' is not a valid integer value",
+                "' 1' is not a valid integer value", "'0x01' is not a valid integer value"}));
+  EXPECT_TRUE(os.Calls().empty());
+  // The button works again.
+  form->ComboBox1->SetText("01");
+  Click();
+  EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
+}
+
+// A record file that cannot take the line: the reading stays shown, the port is closed,
+// the button comes back and the operator is told which file and why.
+TEST_F(SingleRead, ARecordThatCannotBeWrittenIsReportedNotLost) {
+  struct Case {
+    const char* what;
+    std::function<void()> prepare;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"a folder in the way", [] { std::filesystem::create_directory("RFID.txt"); },
+       "Is a directory"},
+      {"a full device", [] { std::filesystem::create_symlink("/dev/full", "RFID.txt"); },
+       "No space left on device"},
+  };
+  Reader();
+  for (const Case& c : cases) {
+    std::filesystem::remove("RFID.txt");
+    c.prepare();
+    shown.clear();
+    os.ClearCalls();
+
+    Click();
+
+    ASSERT_EQ(shown.size(), 1u) << c.what;
+    EXPECT_NE(shown[0].find("not recorded"), std::string::npos) << shown[0];
+    EXPECT_NE(shown[0].find("RFID.txt"), std::string::npos) << shown[0];
+    EXPECT_NE(shown[0].find(c.reason), std::string::npos) << shown[0];
+    EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
+    EXPECT_EQ(form->Edit2->Text(), Today());
+    EXPECT_EQ(os.Count("CloseHandle"), 1u);
+    EXPECT_EQ(Look(), IdleLook);
+  }
+}
+
+// The real POSIX platform, a pseudo-terminal as the line and a reader on its other side.
+TEST(SingleReadOnALine, RecordsTheReaderReply) {
+  fake::PseudoTerminal pty(7);
+  TApplication app;
+  TApplication* saved = Application;
+  Application = &app;
+  app.Initialize();
+  std::vector<std::string> shown;
+  app.SetExceptionDisplay([&](const std::string& m) { shown.push_back(m); });
+  TForm1* form = nullptr;
+  app.CreateForm(form);
+  form->ComboBox1->SetText("07");
+
+  pty.Play([](fake::PseudoTerminal& reader) {
+    if (reader.ReadExactly(5, 3000) != SnapshotFrame) {
+      throw std::runtime_error("unexpected frame");
+    }
+    reader.Write(Reply);
+  });
+  form->Button2->click();
+  pty.Join();
+
+  EXPECT_EQ(pty.Failure(), "");
+  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(form->Edit1->Text(), ReplyDigits + std::string(472, '0'));
+  std::ifstream record(pty.Directory() / "RFID.txt");
+  std::string line;
+  ASSERT_TRUE(std::getline(record, line));
+  EXPECT_EQ(line,
+            form->Edit1->Text() + "     " + form->Edit2->Text() + "     " + form->Edit3->Text());
+  app.DestroyForms();
+  Application = saved;
+}
+
+}  // namespace
