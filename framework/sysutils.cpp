@@ -69,6 +69,23 @@ TDateTime Time() {
   return static_cast<TDateTime>(QTime::currentTime().msecsSinceStartOfDay()) / kMsecsPerDay;
 }
 
+namespace {
+
+// The locale's short time format, with seconds where it leaves them out: readings taken
+// a few seconds apart must be told apart in the window and in the record file.
+QString TimeFormat() {
+  QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
+  if (!format.contains(QLatin1Char('s'))) {
+    const int minutes = format.lastIndexOf(QLatin1String("mm"));
+    if (minutes >= 0) {
+      format.insert(minutes + 2, QLatin1String(":ss"));
+    }
+  }
+  return format;
+}
+
+}  // namespace
+
 std::string DateToStr(TDateTime value) {
   QDate date;
   QTime time;
@@ -80,14 +97,14 @@ std::string TimeToStr(TDateTime value) {
   QDate date;
   QTime time;
   Decode(value, date, time);
-  return Local8Bit(QLocale::system().toString(time, QLocale::ShortFormat));
+  return Local8Bit(QLocale::system().toString(time, TimeFormat()));
 }
 
 std::string DateTimeToStr(TDateTime value) {
   QDate date;
   QTime time;
   Decode(value, date, time);
-  // A fixed zone keeps every time of day valid (no daylight-saving gaps) for formatting.
-  return Local8Bit(
-      QLocale::system().toString(QDateTime(date, time, Qt::UTC), QLocale::ShortFormat));
+  const QLocale locale = QLocale::system();
+  return Local8Bit(locale.toString(date, QLocale::ShortFormat) + QLatin1Char(' ') +
+                   locale.toString(time, TimeFormat()));
 }

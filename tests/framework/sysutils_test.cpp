@@ -129,8 +129,10 @@ TEST(DateTimeTextsInGermanLocale, FollowTheRegionalFormats) {
     GTEST_SKIP() << "needs the de_DE locale";
   }
   EXPECT_EQ(DateToStr(36526.0), "01.01.00");
-  EXPECT_EQ(TimeToStr(0.75), "18:00");
-  EXPECT_EQ(DateTimeToStr(1.75), "31.12.99 18:00");
+  // Seconds are kept where the short format leaves them out.
+  EXPECT_EQ(TimeToStr(0.75), "18:00:00");
+  EXPECT_EQ(TimeToStr((13 * 3600 + 14 * 60 + 15) / 86400.0), "13:14:15");
+  EXPECT_EQ(DateTimeToStr(1.75), "31.12.99 18:00:00");
 }
 
 }  // namespace
