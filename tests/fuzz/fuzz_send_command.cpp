@@ -1,0 +1,154 @@
+// SendCommand on the fake platform with arbitrary frames, expected counts, clock starts,
+// reply bytes and arrival times, and a reader that may go away mid-reply.
+//
+// Input: [expected count] [frame length N] [4 bytes: clock at start] [hang-up flag and
+// time] then (gap in ms, byte) pairs: the reply bytes and how long after the previous
+// one each arrives, the first 8 ms before the wait starts (so some wait in the queue).
+//
+// Invariants, against a model on arrival times measured from the start of the wait:
+// - N below 3: false, nothing goes out. Otherwise the frame's N-2 bytes and two more go
+//   out, and the frame is read no further than its N-2 bytes (ASan).
+// - The result is true exactly when the expected count is 0, or is below 250 and the
+//   byte that completes it arrived before the reader went away and before a read found
+//   nothing after more than 500 ms; the exchange ends at that moment, and has then taken
+//   every byte that had come (a model that steps through the reads says which).
+// - RxBuffer holds exactly the bytes taken, stored round from index 0, zeros elsewhere,
+//   and RxPos points after the last of them; nothing is written outside RxBuffer (ASan).
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "protocol/command_exchange.h"
+#include "serial/serial_port.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/support/fake_platform.h"
+
+namespace {
+
+struct Arrival {
+  std::int64_t time;  // ms from the start of the wait; 0 for bytes already waiting
+  std::uint8_t byte;
+};
+
+}  // namespace
+
+// Every exchange appends to the command log "test.txt" in the working directory: run in
+// a directory of our own (one per user, kept for the next run) where that name leads to
+// /dev/null.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  const std::filesystem::path directory =
+      std::filesystem::temp_directory_path() / ("pavo-fuzz-" + std::to_string(getuid()));
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  std::filesystem::current_path(directory, error);
+  if (error) {
+    std::abort();
+  }
+  std::filesystem::remove(CommandLogName, error);
+  std::filesystem::create_symlink("/dev/null", CommandLogName, error);
+  if (error) {
+    std::abort();
+  }
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  constexpr std::size_t kHeader = 8;
+  if (size < kHeader) {
+    return 0;
+  }
+  const std::uint8_t expectedCount = data[0];
+  const std::uint8_t length = data[1];
+  const std::uint32_t startClock = static_cast<std::uint32_t>(data[2]) << 24 |
+                                   static_cast<std::uint32_t>(data[3]) << 16 |
+                                   static_cast<std::uint32_t>(data[4]) << 8 | data[5];
+  const bool hangsUp = (data[6] & 1) != 0;
+  const std::int64_t hangUpAt = static_cast<std::int64_t>(data[7]) * 3 - 8;
+
+  std::vector<Arrival> arrivals;
+  std::int64_t t = -8;
+  for (std::size_t i = kHeader; i + 1 < size; i += 2) {
+    t += data[i];
+    arrivals.push_back({t, data[i + 1]});
+  }
+
+  fake::FakePlatform os;
+  fake::ScopedPlatform use(os);
+  os.Recording = false;
+  os.StartClock = startClock;
+  fake::FakePort& port = os.AddPort("COM1");
+  FUZZ_CHECK(OpenComPort(1, "9600,n,8,1"));
+  os.Advance(16);
+
+  // The wait starts after the 3 ms pause of the block and 1 ms after each checksum byte.
+  const std::uint64_t begin = os.Now();
+  const std::uint64_t waitStart = begin + 5;
+  for (const Arrival& a : arrivals) {
+    port.ReceiveAt(static_cast<std::uint64_t>(static_cast<std::int64_t>(waitStart) + a.time),
+                   {a.byte});
+  }
+  if (hangsUp) {
+    port.FailReadsFrom(static_cast<std::uint64_t>(static_cast<std::int64_t>(waitStart) + hangUpAt));
+  }
+
+  // Exactly the caller's part of the frame, so that a read beyond it is caught.
+  std::vector<std::uint8_t> frame(length >= 3 ? length - 2u : 1u, 0x5A);
+  frame[0] = length;
+  std::fill(RxBuffer, RxBuffer + RxBufferSize, 0xA5);
+
+  const bool result = SendCommand(frame.data(), expectedCount);
+  const std::uint64_t end = os.Now();
+  CloseComPort();
+
+  if (length < 3) {
+    FUZZ_CHECK(!result);
+    FUZZ_CHECK(port.Line().empty());
+    return 0;
+  }
+  FUZZ_CHECK(port.Line().size() == length);
+  FUZZ_CHECK(std::equal(frame.begin(), frame.end(), port.Line().begin()));
+
+  // The bytes the exchange can get: those that came before the reader went away, each
+  // readable from the start of the wait at the earliest.
+  std::vector<Arrival> readable;
+  for (Arrival a : arrivals) {
+    a.time = std::max<std::int64_t>(a.time, 0);
+    if (!hangsUp || a.time < hangUpAt) {
+      readable.push_back(a);
+    }
+  }
+
+  // The model: reads go on back to back from the start of the wait; one that finds a
+  // byte (already there, or arriving within its 1 ms) takes it at once, one that finds
+  // none takes 1 ms and ends the exchange when more than 500 ms have passed.
+  bool expected = expectedCount == 0;
+  std::int64_t clock = 0;
+  std::size_t taken = 0;
+  while (!expected) {
+    if (taken < readable.size() && readable[taken].time <= clock + 1) {
+      clock = std::max(clock, readable[taken].time);
+      ++taken;
+      // Never for 250 and more: RxPos goes round to 0 first.
+      expected = expectedCount < RxBufferSize && taken == expectedCount;
+    } else if (++clock > 500) {
+      break;
+    }
+  }
+  FUZZ_CHECK(result == expected);
+  FUZZ_CHECK(static_cast<std::int64_t>(end - waitStart) == clock);
+
+  std::uint8_t model[RxBufferSize] = {};
+  for (std::size_t i = 0; i < taken; ++i) {
+    model[i % RxBufferSize] = readable[i].byte;
+  }
+  FUZZ_CHECK(std::equal(model, model + RxBufferSize, RxBuffer));
+  FUZZ_CHECK(RxPos == static_cast<std::int32_t>(taken % RxBufferSize));
+  return 0;
+}
