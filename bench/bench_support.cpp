@@ -1,0 +1,197 @@
+#include "bench/bench_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace bench {
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double ProcessCpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) {
+    return 0;
+  }
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double Worst(const std::vector<double>& values) {
+  return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+void Print(const std::vector<Figure>& figures, bool tsv) {
+  if (!tsv) {
+    std::printf("%-58s %-4s %10s %10s %5s  %s\n", "figure", "unit", "median", "worst", "runs",
+                "reference");
+  }
+  for (const Figure& f : figures) {
+    const char* format = tsv ? "%s\t%s\t%.3f\t%.3f\t%zu\t%s\n" : "%-58s %-4s %10.3f %10.3f %5zu  %s\n";
+    std::printf(format, f.name.c_str(), f.unit.c_str(), Median(f.samples), Worst(f.samples),
+                f.samples.size(), f.reference.c_str());
+  }
+  std::fflush(stdout);
+}
+
+bool TsvRequested(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--tsv") == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int RunsArgument(int argc, char** argv, int fallback) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--tsv") != 0) {
+      return std::max(1, std::atoi(argv[i]));
+    }
+  }
+  return fallback;
+}
+
+PseudoLine::PseudoLine(int port) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char slave[128];
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+      ptsname_r(master_, slave, sizeof slave) != 0) {
+    throw std::runtime_error(std::string("pseudo-terminal: ") + std::strerror(errno));
+  }
+  slave_ = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  original_ = std::filesystem::current_path();
+  char pattern[] = "/tmp/pavo-bench-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) {
+    throw std::runtime_error(std::string("temporary directory: ") + std::strerror(errno));
+  }
+  directory_ = pattern;
+  std::filesystem::current_path(directory_);
+  std::filesystem::create_symlink(slave, "COM" + std::to_string(port));
+}
+
+PseudoLine::~PseudoLine() {
+  std::error_code ignored;
+  std::filesystem::current_path(original_, ignored);
+  std::filesystem::remove_all(directory_, ignored);
+  close(slave_);
+  close(master_);
+}
+
+Reader::Reader(const PseudoLine& line, Respond respond)
+    : master_(line.MasterFd()), respond_(std::move(respond)) {
+  if (pipe2(wake_, O_CLOEXEC) != 0) {
+    throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  }
+  thread_ = std::thread([this] { Run(); });
+}
+
+Reader::~Reader() {
+  const char stop = 0;
+  if (write(wake_[1], &stop, 1) != 1) {
+    std::perror("reader stop");
+  }
+  thread_.join();
+  close(wake_[0]);
+  close(wake_[1]);
+}
+
+void Reader::Run() {
+  Bytes frame;
+  for (;;) {
+    // Blocks until the line or the stop pipe has something: no CPU spent while idle.
+    pollfd p[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    if (poll(p, 2, -1) < 0) {
+      continue;
+    }
+    if (p[1].revents != 0) {
+      return;
+    }
+    unsigned char buffer[256];
+    const ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0) {
+      continue;
+    }
+    frame.insert(frame.end(), buffer, buffer + n);
+    while (!frame.empty() && frame[0] != 0 && frame.size() >= frame[0]) {
+      const Bytes complete(frame.begin(), frame.begin() + frame[0]);
+      frame.erase(frame.begin(), frame.begin() + frame[0]);
+      const Bytes reply = respond_(complete);
+      if (!reply.empty() &&
+          write(master_, reply.data(), reply.size()) != static_cast<ssize_t>(reply.size())) {
+        std::perror("reader write");
+      }
+    }
+  }
+}
+
+Bytes TagReply() {
+  return {0x0E, 0x11, 0x1E, 0x00, 0xE0, 0x04, 0x01, 0x50, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
+}
+
+platform::Handle TimingPlatform::CreateFile(const std::string& name, std::uint32_t desiredAccess,
+                                            std::uint32_t shareMode,
+                                            std::uint32_t creationDisposition,
+                                            std::uint32_t flagsAndAttributes) {
+  afterPassSleep_ = false;
+  return os_.CreateFile(name, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+}
+bool TimingPlatform::GetCommTimeouts(platform::Handle h, platform::CommTimeouts& timeouts) {
+  return os_.GetCommTimeouts(h, timeouts);
+}
+bool TimingPlatform::SetCommTimeouts(platform::Handle h, const platform::CommTimeouts& timeouts) {
+  return os_.SetCommTimeouts(h, timeouts);
+}
+bool TimingPlatform::GetCommState(platform::Handle h, platform::LineSettings& settings) {
+  return os_.GetCommState(h, settings);
+}
+bool TimingPlatform::BuildCommDCB(const char* definition, platform::LineSettings& settings) {
+  return os_.BuildCommDCB(definition, settings);
+}
+bool TimingPlatform::SetCommState(platform::Handle h, const platform::LineSettings& settings) {
+  return os_.SetCommState(h, settings);
+}
+bool TimingPlatform::WriteFile(platform::Handle h, const void* data, std::uint32_t count,
+                               std::uint32_t& written) {
+  afterPassSleep_ = false;
+  return os_.WriteFile(h, data, count, written);
+}
+bool TimingPlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t count,
+                              std::uint32_t& read) {
+  if (afterPassSleep_) {
+    afterPassSleep_ = false;
+    if (OnPass) {
+      OnPass(++passes_);
+    }
+  }
+  return os_.ReadFile(h, buffer, count, read);
+}
+bool TimingPlatform::CloseHandle(platform::Handle h) {
+  afterPassSleep_ = false;
+  return os_.CloseHandle(h);
+}
+void TimingPlatform::Sleep(std::uint32_t milliseconds) {
+  os_.Sleep(milliseconds);
+  lastSleepEnd_ = Clock::now();
+  afterPassSleep_ = milliseconds == 100;
+}
+std::uint32_t TimingPlatform::TimeGetTime() {
+  return os_.TimeGetTime();
+}
+
+}  // namespace bench

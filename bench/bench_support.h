@@ -1,0 +1,124 @@
+// What the benchmarks share: figures with their median, worst and number of runs,
+// printed as rows of one table; a pseudo-terminal with a "COMn" link and a reader
+// played on a thread of the benchmark; and a platform that forwards to the operating
+// system's and notes when the code under measurement sleeps and reads.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/platform.h"
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+double Ms(Clock::duration d);
+// CPU time (user + system) of the whole process so far.
+double ProcessCpuMs();
+
+// One figure: its samples and what they are compared against.
+struct Figure {
+  std::string name;
+  std::string unit;  // "ms", "MiB", ...
+  std::vector<double> samples;
+  std::string reference;  // e.g. "floor 100", "goal < 1"; may be empty
+};
+
+double Median(std::vector<double> values);
+double Worst(const std::vector<double>& values);  // the largest
+
+// Prints figures as rows "name<TAB>unit<TAB>median<TAB>worst<TAB>runs<TAB>reference" when
+// tsv is true (scripts/bench joins the rows of every program into one table), else as a
+// table with a header.
+void Print(const std::vector<Figure>& figures, bool tsv);
+// True when the arguments ask for rows only ("--tsv"); the first other argument, if any,
+// is a number of runs.
+bool TsvRequested(int argc, char** argv);
+int RunsArgument(int argc, char** argv, int fallback);
+
+// A pseudo-terminal whose slave side is linked as "COM<port>" in a fresh temporary
+// directory, which becomes the working directory until destruction. The slave stays
+// open here too, so the line never hangs up between the program's opens.
+class PseudoLine {
+ public:
+  explicit PseudoLine(int port);
+  ~PseudoLine();
+  PseudoLine(const PseudoLine&) = delete;
+  PseudoLine& operator=(const PseudoLine&) = delete;
+  int MasterFd() const { return master_; }
+  const std::filesystem::path& Directory() const { return directory_; }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::filesystem::path original_;
+  std::filesystem::path directory_;
+};
+
+// The reader on the master side of a line, on its own thread: collects frames (the first
+// byte is the frame's length) and hands each complete one to respond, whose bytes go back
+// at once. respond runs on the reader's thread.
+class Reader {
+ public:
+  using Respond = std::function<Bytes(const Bytes& frame)>;
+  Reader(const PseudoLine& line, Respond respond);
+  ~Reader();
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+ private:
+  void Run();
+  int master_;
+  Respond respond_;
+  int wake_[2] = {-1, -1};
+  std::thread thread_;
+};
+
+// The 14-byte reply both commands expect, with a tag identifier in it.
+Bytes TagReply();
+
+// Forwards every call to the operating system's platform and notes when the last sleep
+// ended and each read that directly follows a 100 ms sleep (one pass of the UID loop).
+// Install it with platform::Install(&timing) before the code to measure runs.
+class TimingPlatform final : public platform::Platform {
+ public:
+  // Called on the calling thread at the start of each pass, with its number (from 1).
+  std::function<void(int pass)> OnPass;
+  Clock::time_point LastSleepEnd() const { return lastSleepEnd_; }
+  void ResetPasses() { passes_ = 0; }
+
+  platform::Handle CreateFile(const std::string& name, std::uint32_t desiredAccess,
+                              std::uint32_t shareMode, std::uint32_t creationDisposition,
+                              std::uint32_t flagsAndAttributes) override;
+  bool GetCommTimeouts(platform::Handle h, platform::CommTimeouts& timeouts) override;
+  bool SetCommTimeouts(platform::Handle h, const platform::CommTimeouts& timeouts) override;
+  bool GetCommState(platform::Handle h, platform::LineSettings& settings) override;
+  bool BuildCommDCB(const char* definition, platform::LineSettings& settings) override;
+  bool SetCommState(platform::Handle h, const platform::LineSettings& settings) override;
+  bool WriteFile(platform::Handle h, const void* data, std::uint32_t count,
+                 std::uint32_t& written) override;
+  bool ReadFile(platform::Handle h, void* buffer, std::uint32_t count,
+                std::uint32_t& read) override;
+  bool CloseHandle(platform::Handle h) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  std::uint32_t TimeGetTime() override;
+
+ private:
+  platform::Platform& os_ = platform::OperatingSystem();
+  Clock::time_point lastSleepEnd_{};
+  bool afterPassSleep_ = false;
+  int passes_ = 0;
+};
+
+}  // namespace bench

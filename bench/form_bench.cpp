@@ -1,0 +1,126 @@
+// The window's two reading actions in-process, with the operating system's serial port on
+// a real pseudo-terminal and the reader played on a thread of its own:
+//  - single read ("Start"): from the click to its line in "RFID.txt" (the handler has
+//    appended it when the click returns), and that time beyond the fixed pauses of the
+//    action (100 ms after the open, 3 + 1 + 1 ms after the writes);
+//  - continuous UID reading ("UID"): the period of a pass of the loop (its start is the
+//    one-byte read after the loop's 100 ms pause) and the CPU time the whole process
+//    spends per pass, from getrusage over blocks of passes.
+// The window is shown (offscreen unless a platform is chosen), so the edit boxes really
+// repaint. Usage: bench_form [--tsv] [runs]   (default 40 single reads;
+// the UID loop makes 10 x runs/4 passes)
+#include <QByteArray>
+#include <QMetaObject>
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "bench/bench_support.h"
+#include "framework/application.h"
+#include "ui/unit1.h"
+
+namespace {
+
+using namespace bench;
+
+constexpr int PassesPerBlock = 10;
+
+std::size_t LinesIn(const char* name) {
+  std::ifstream file(name);
+  std::size_t lines = 0;
+  for (std::string text; std::getline(file, text);) {
+    ++lines;
+  }
+  return lines;
+}
+
+// A reader that answers the snapshot command with one reply, and the UID command with a
+// reply followed by enough tag records for every pass of the loop.
+Bytes Respond(const Bytes& frame, int uidPasses) {
+  Bytes reply = TagReply();
+  if (frame[0] == UidCommand[0]) {
+    for (int i = 0; i < uidPasses / static_cast<int>(TagReply().size()) + 2; ++i) {
+      const Bytes record = TagReply();
+      reply.insert(reply.end(), record.begin(), record.end());
+    }
+  }
+  return reply;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = RunsArgument(argc, argv, 40);
+  const int passes = PassesPerBlock * std::max(3, runs / 4);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+
+  PseudoLine line(1);
+  Reader reader(line, [passes](const Bytes& frame) { return Respond(frame, passes); });
+  TimingPlatform timing;
+  platform::Install(&timing);
+
+  Application->Initialize();
+  Application->SetTitle("pavo");
+  int shown = 0;
+  Application->SetExceptionDisplay([&shown](const std::string& message) {
+    ++shown;
+    std::fprintf(stderr, "bench_form: %s\n", message.c_str());
+  });
+  Application->CreateForm(Form1);
+  Form1->ComboBox1->SetText("1");
+  Form1->show();
+  Application->ProcessMessages();
+
+  Figure clickToRecord{"single read: click to its line in RFID.txt", "ms", {}, "floor 105"};
+  Figure readOverhead{"single read: beyond the 100+3+1+1 ms of pauses", "ms", {}, "goal < 1"};
+  int missing = 0;
+  for (int i = 0; i < runs; ++i) {
+    const std::size_t before = LinesIn(RecordFileName);
+    const auto start = Clock::now();
+    Form1->Button2->click();
+    const double elapsed = Ms(Clock::now() - start);
+    missing += LinesIn(RecordFileName) == before + 1 ? 0 : 1;
+    clickToRecord.samples.push_back(elapsed);
+    readOverhead.samples.push_back(elapsed - 105.0);
+    Application->ProcessMessages();
+  }
+
+  Figure period{"UID loop: period of a pass", "ms", {}, "floor 100"};
+  Figure cpu{"UID loop: process CPU per pass (blocks of 10 passes)", "ms", {}, "goal << 1"};
+  Clock::time_point lastPass{};
+  double blockCpu = 0;
+  timing.ResetPasses();
+  timing.OnPass = [&](int pass) {
+    const auto now = Clock::now();
+    if (pass > 1) {
+      period.samples.push_back(Ms(now - lastPass));
+    }
+    lastPass = now;
+    if (pass % PassesPerBlock == 1) {
+      const double cpuNow = ProcessCpuMs();
+      if (pass > 1) {
+        cpu.samples.push_back((cpuNow - blockCpu) / PassesPerBlock);
+      }
+      blockCpu = cpuNow;
+    }
+    if (pass == passes + 1) {
+      // The operator's second click: handled by the loop's own dispatch of events.
+      QMetaObject::invokeMethod(Form1->Button1, "click", Qt::QueuedConnection);
+    }
+  };
+  Form1->Button1->click();
+  timing.OnPass = nullptr;
+
+  Application->Finalize();
+  platform::Install(nullptr);
+
+  Print({clickToRecord, readOverhead, period, cpu}, TsvRequested(argc, argv));
+  if (missing != 0 || shown != 0) {
+    std::fprintf(stderr, "bench_form: %d single reads left no line; %d errors shown\n", missing,
+                 shown);
+  }
+  return 0;
+}
