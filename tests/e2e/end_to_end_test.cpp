@@ -1,0 +1,225 @@
+// The window's reading actions against reader-sim: the program's handlers run in this
+// process on the real POSIX platform, the simulator runs as a separate process on a real
+// pseudo-terminal behind the link COM1 in the test's working directory.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/application.h"
+#include "tests/e2e/reader_sim_process.h"
+#include "tests/support/temp_directory.h"
+#include "ui/unit1.h"
+
+namespace {
+
+using e2e::ReaderSimProcess;
+using std::chrono::milliseconds;
+
+const char TagA[] = "E004015012345678";
+const char TagB[] = "E0040150AABBCCDD";
+const std::string TwoTags = std::string(TagA) + "," + TagB;
+
+// One record of a single read: the whole receive buffer as hex (the 14-byte reply to the
+// snapshot command, which carries the first tag, then zeros), the date and the time, each
+// after five spaces. The date is in the locale's format: words with single spaces between.
+const std::regex RecordLine(
+    "0E111E00E004015012345678[0-9A-F]{4}0{472}"
+    "     [^ ]*[0-9][^ ]*( [^ ]+)*"
+    "     [0-9]{1,2}:[0-9]{2}:[0-9]{2}( ?[AaPp][Mm])?");
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = Application;
+    Application = &app_;
+    app_.Initialize();
+    app_.SetExceptionDisplay([this](const std::string& message) { shown.push_back(message); });
+    app_.CreateForm(form);
+    UidLoopRunning = 0;
+    UidStopRequested = 0;
+  }
+  void TearDown() override {
+    // A loop that a failed assertion left running would keep the form alive.
+    ASSERT_EQ(UidLoopRunning, 0);
+    app_.DestroyForms();
+    Application = saved_;
+  }
+
+  // Starts a simulator on COM1 in the working directory and waits for its link.
+  ReaderSimProcess& StartSim(std::vector<std::string> args,
+                             const std::string& traceName = "sim-trace.txt") {
+    sim.reset();
+    sim = std::make_unique<ReaderSimProcess>(dir.Path(), std::move(args), traceName);
+    EXPECT_TRUE(sim->WaitForLink()) << sim->Errors();
+    return *sim;
+  }
+
+  // Clicks "UID" and lets the loop run until it has shown `count` identifiers, or until
+  // stopNow says so, or at most limit; then a stopping click is handled like the
+  // operator's. Returns the identifiers shown, in order, once the handler has returned.
+  std::vector<std::string> RunUid(std::size_t count, milliseconds limit,
+                                  std::function<bool()> stopNow = nullptr) {
+    std::vector<std::string> identifiers;
+    bool stopPosted = false;
+    auto postStop = [&] {
+      if (!stopPosted && UidLoopRunning == 1) {
+        stopPosted = true;
+        QMetaObject::invokeMethod(form->Button1, "click", Qt::QueuedConnection);
+      }
+    };
+    const QMetaObject::Connection watch =
+        QObject::connect(form->Edit1, &QLineEdit::textChanged, [&](const QString& text) {
+          if (!text.isEmpty()) {
+            identifiers.push_back(text.toStdString());
+            if (identifiers.size() >= count) {
+              postStop();
+            }
+          }
+        });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (stopNow && stopNow()) {
+        postStop();
+      }
+    });
+    poll.start(50);
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, postStop);
+    guard.start(static_cast<int>(limit.count()));
+
+    form->Button1->click();
+
+    QObject::disconnect(watch);
+    return identifiers;
+  }
+
+  fake::TempWorkingDirectory dir;
+  TApplication app_;
+  TApplication* saved_ = nullptr;
+  TForm1* form = nullptr;
+  std::vector<std::string> shown;
+  // Declared after dir: the simulator ends before its directory is removed.
+  std::unique_ptr<ReaderSimProcess> sim;
+};
+
+TEST_F(EndToEnd, StartRecordsOneReadingAndLogsTheFrameTheSimulatorAccepts) {
+  StartSim({"--tags", TwoTags});
+  ASSERT_EQ(form->ComboBox1->Text(), "01");
+
+  form->Button2->click();
+
+  const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
+  ASSERT_EQ(records.size(), 1u) << dir.Read("RFID.txt");
+  EXPECT_TRUE(std::regex_match(records[0], RecordLine)) << records[0];
+  EXPECT_EQ(records[0],
+            form->Edit1->Text() + "     " + form->Edit2->Text() + "     " + form->Edit3->Text());
+  EXPECT_EQ(dir.Read("test.txt"), "len:5\n  len-2:3\n");
+  EXPECT_TRUE(sim->WaitForTrace("rx 5 bytes: 05 11 1E 1B 2E (crc ok, snapshot command)"))
+      << sim->Trace();
+  EXPECT_TRUE(sim->WaitForTrace("line closed")) << sim->Trace();
+  EXPECT_TRUE(form->Button2->Enabled());
+  EXPECT_EQ(form->Button2->Caption(), "Start");
+  EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(EndToEnd, UidShowsTheTagsInTurnAndTheStopClosesTheLine) {
+  StartSim({"--tags", TwoTags, "--interval", "100"});
+
+  const std::vector<std::string> ids = RunUid(3, milliseconds(30000));
+
+  EXPECT_EQ(ids, (std::vector<std::string>{TagA, TagB, TagA}));
+  EXPECT_FALSE(form->Edit2->Text().empty());
+  EXPECT_FALSE(form->Edit3->Text().empty());
+  EXPECT_TRUE(sim->WaitForTrace("line closed; tag records stopped")) << sim->Trace();
+  EXPECT_NE(sim->Trace().find("(crc ok, UID command)"), std::string::npos) << sim->Trace();
+  EXPECT_EQ(dir.Read("test.txt"), "len:18\n  len-2:16\n");
+
+  // The port is free again: a single read opens it.
+  form->Button2->click();
+  EXPECT_EQ(Lines(dir.Read("RFID.txt")).size(), 1u);
+  EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(EndToEnd, NoiseBeforeTheTagsDoesNotHideThem) {
+  StartSim({"--scenario", "noise", "--tags", TwoTags, "--interval", "100"});
+
+  const std::vector<std::string> ids = RunUid(2, milliseconds(40000));
+
+  ASSERT_NE(sim->Trace().find("(noise)"), std::string::npos) << sim->Trace();
+  EXPECT_EQ(ids, (std::vector<std::string>{TagA, TagB}));
+  EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(EndToEnd, AHangupLeavesTheLoopStoppableAndARestartedSimulatorServesAgain) {
+  // The line drops in the middle of the first tag record, long before the loop has read it.
+  StartSim({"--scenario", "hangup", "--hangup-after", "30", "--interval", "100"});
+  ReaderSimProcess* first = sim.get();
+  bool gone = false;
+  std::chrono::steady_clock::time_point stopAt;
+  const std::vector<std::string> ids = RunUid(1, milliseconds(30000), [&] {
+    // Stop a second after the simulator has ended: the loop has kept going on a dead line.
+    const auto now = std::chrono::steady_clock::now();
+    if (!gone && !first->Running()) {
+      gone = true;
+      stopAt = now + milliseconds(1000);
+    }
+    return gone && now >= stopAt;
+  });
+
+  EXPECT_TRUE(gone) << first->Trace();
+  EXPECT_TRUE(ids.empty());
+  EXPECT_EQ(first->WaitForExit(), 0);
+  EXPECT_NE(first->Trace().find("hangup after 30 bytes sent"), std::string::npos) << first->Trace();
+  EXPECT_TRUE(shown.empty());
+
+  // A new simulator behind the same name: both actions work again.
+  StartSim({"--tags", TwoTags, "--interval", "100"}, "sim-trace-2.txt");
+  EXPECT_EQ(RunUid(1, milliseconds(20000)), std::vector<std::string>{TagA});
+  form->Button2->click();
+  const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_TRUE(std::regex_match(records[0], RecordLine)) << records[0];
+  EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(EndToEnd, TwoHundredSingleReadsGiveTwoHundredWholeLines) {
+  StartSim({"--tags", TwoTags});
+  constexpr std::size_t Reads = 200;
+
+  for (std::size_t i = 0; i < Reads; ++i) {
+    form->Button2->click();
+  }
+
+  const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
+  EXPECT_EQ(records.size(), Reads);
+  std::size_t wellFormed = 0;
+  for (const std::string& line : records) {
+    wellFormed += std::regex_match(line, RecordLine);
+  }
+  EXPECT_EQ(wellFormed, Reads);
+  EXPECT_EQ(Lines(dir.Read("test.txt")).size(), 2 * Reads);
+  EXPECT_EQ(sim->CountInTrace("(crc ok, snapshot command)"), Reads) << sim->Trace();
+  EXPECT_TRUE(shown.empty());
+}
+
+}  // namespace
