@@ -11,6 +11,8 @@
 // the UID loop makes 10 x runs/4 passes)
 #include <QByteArray>
 #include <QMetaObject>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -58,6 +60,8 @@ int main(int argc, char** argv) {
   }
 
   PseudoLine line(1);
+  // Qt wants a private runtime directory; the fresh one (mode 0700) serves.
+  setenv("XDG_RUNTIME_DIR", line.Directory().c_str(), 0);
   Reader reader(line, [passes](const Bytes& frame) { return Respond(frame, passes); });
   TimingPlatform timing;
   platform::Install(&timing);
