@@ -42,7 +42,8 @@ void Print(const std::vector<Figure>& figures, bool tsv) {
                 "reference");
   }
   for (const Figure& f : figures) {
-    const char* format = tsv ? "%s\t%s\t%.3f\t%.3f\t%zu\t%s\n" : "%-58s %-4s %10.3f %10.3f %5zu  %s\n";
+    const char* format =
+        tsv ? "%s\t%s\t%.3f\t%.3f\t%zu\t%s\n" : "%-58s %-4s %10.3f %10.3f %5zu  %s\n";
     std::printf(format, f.name.c_str(), f.unit.c_str(), Median(f.samples), Worst(f.samples),
                 f.samples.size(), f.reference.c_str());
   }

@@ -88,11 +88,12 @@ class Reader {
 // The 14-byte reply both commands expect, with a tag identifier in it.
 Bytes TagReply();
 
-// Forwards every call to the operating system's platform and notes when the last sleep
+// Forwards every call to another platform (the operating system's) and notes when the last sleep
 // ended and each read that directly follows a 100 ms sleep (one pass of the UID loop).
 // Install it with platform::Install(&timing) before the code to measure runs.
 class TimingPlatform final : public platform::Platform {
  public:
+  explicit TimingPlatform(platform::Platform& inner = platform::OperatingSystem()) : os_(inner) {}
   // Called on the calling thread at the start of each pass, with its number (from 1).
   std::function<void(int pass)> OnPass;
   Clock::time_point LastSleepEnd() const { return lastSleepEnd_; }
@@ -115,7 +116,7 @@ class TimingPlatform final : public platform::Platform {
   std::uint32_t TimeGetTime() override;
 
  private:
-  platform::Platform& os_ = platform::OperatingSystem();
+  platform::Platform& os_;
   Clock::time_point lastSleepEnd_{};
   bool afterPassSleep_ = false;
   int passes_ = 0;

@@ -9,9 +9,9 @@
 // The window is shown (offscreen unless a platform is chosen), so the edit boxes really
 // repaint. Usage: bench_form [--tsv] [runs]   (default 40 single reads;
 // the UID loop makes 10 x runs/4 passes)
+#include <stdlib.h>
 #include <QByteArray>
 #include <QMetaObject>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
