@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   }
   const std::uint8_t snapshot[] = {0x05, 0x11, 0x1E};
   Figure answered{"exchange answered at once: beyond its 5 ms of pauses", "ms", {}, "goal < 1"};
-  Figure silent{"exchange unanswered: last pause end to false", "ms", {}, "floor 501"};
+  Figure silent{"exchange unanswered: last pause end to false", "ms", {}, "floor 501 clock ms"};
   Figure emptyRead{"empty 1-byte read, 1 ms time-out", "ms", {}, "floor 1"};
   int unexpected = 0;
   {
