@@ -226,9 +226,9 @@ Bytes Simulator::Reply(std::uint8_t command) const {
 }
 
 Bytes Simulator::Record(const TagId& tag) const {
-  Bytes record = {kRecordStart};
-  record.insert(record.end(), tag.begin(), tag.end());
-  record.resize(kRecordSize, 0x00);
+  Bytes record(kRecordSize, 0x00);
+  record[0] = kRecordStart;
+  std::copy(tag.begin(), tag.end(), record.begin() + 1);
   return record;
 }
 
