@@ -1,27 +1,72 @@
 // Renders the main window, as the program creates it, into a PNG file.
-// Usage: pavo-screenshot FILE (run with QT_QPA_PLATFORM=offscreen on a machine without a
-// display).
+// Usage: pavo-screenshot [--uid] FILE (run with QT_QPA_PLATFORM=offscreen on a machine
+// without a display).
+//   --uid  first clicks "UID" with the window's port (COM1 in the current directory, e.g.
+//          reader-sim's link) and stops the reading once Edit1 shows an identifier, so the
+//          picture shows a real reading; without one within 30 s nothing is written.
 #include <QApplication>
+#include <QLineEdit>
+#include <QMetaObject>
 #include <QPixmap>
+#include <QTimer>
 #include <cstdio>
+#include <cstring>
 
 #include "framework/application.h"
 #include "ui/unit1.h"
 
+namespace {
+
+// Runs the UID loop until it has shown an identifier or the time is up; true when shown.
+bool ReadOneIdentifier() {
+  bool shown = false;
+  bool stopPosted = false;
+  auto stop = [&stopPosted] {
+    if (!stopPosted && UidLoopRunning == 1) {
+      stopPosted = true;
+      QMetaObject::invokeMethod(Form1->Button1, "click", Qt::QueuedConnection);
+    }
+  };
+  const QMetaObject::Connection watch =
+      QObject::connect(Form1->Edit1, &QLineEdit::textChanged, [&](const QString& text) {
+        if (!text.isEmpty()) {
+          shown = true;
+          stop();
+        }
+      });
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, stop);
+  guard.start(30000);
+  Form1->Button1->click();
+  QObject::disconnect(watch);
+  return shown;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s FILE.png\n", argv[0]);
+  const bool uid = argc == 3 && std::strcmp(argv[1], "--uid") == 0;
+  if (argc != 2 && !uid) {
+    std::fprintf(stderr, "usage: %s [--uid] FILE.png\n", argv[0]);
     return 2;
   }
+  const char* file = argv[argc - 1];
   Application->Initialize();
   Application->SetTitle("pavo");
   Application->CreateForm(Form1);
   Form1->show();
   Application->ProcessMessages();
-  const bool saved = Form1->grab().save(QString::fromLocal8Bit(argv[1]), "PNG");
+  if (uid && !ReadOneIdentifier()) {
+    std::fprintf(stderr, "%s: no identifier was shown on port %s\n", argv[0],
+                 Form1->ComboBox1->Text().c_str());
+    Application->Finalize();
+    return 1;
+  }
+  const bool saved = Form1->grab().save(QString::fromLocal8Bit(file), "PNG");
   Application->Finalize();
   if (!saved) {
-    std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[1]);
+    std::fprintf(stderr, "%s: cannot write %s\n", argv[0], file);
     return 1;
   }
   return 0;
