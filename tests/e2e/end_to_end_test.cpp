@@ -222,4 +222,20 @@ TEST_F(EndToEnd, TwoHundredSingleReadsGiveTwoHundredWholeLines) {
   EXPECT_TRUE(shown.empty());
 }
 
+TEST_F(EndToEnd, WhatALongReplyLeavesUnreadDoesNotReachTheNextRead) {
+  // Each reply is followed by six bytes 55 that the read leaves in the line.
+  StartSim({"--scenario", "long", "--tags", TwoTags});
+  constexpr std::size_t Reads = 20;
+
+  for (std::size_t i = 0; i < Reads; ++i) {
+    form->Button2->click();
+  }
+
+  const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
+  ASSERT_EQ(records.size(), Reads);
+  for (const std::string& line : records) {
+    EXPECT_TRUE(std::regex_match(line, RecordLine)) << line.substr(0, 40);
+  }
+}
+
 }  // namespace
