@@ -1,4 +1,4 @@
-#include "tests/e2e/reader_sim_process.h"
+#include "tests/support/reader_sim_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-namespace e2e {
+namespace fake {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -99,6 +99,12 @@ std::optional<int> ReaderSimProcess::WaitForExit(milliseconds limit) {
   return exitCode_;
 }
 
+void ReaderSimProcess::Signal(int number) {
+  if (Running()) {
+    kill(pid_, number);
+  }
+}
+
 void ReaderSimProcess::Stop() {
   if (!Running()) {
     return;
@@ -133,4 +139,4 @@ std::size_t ReaderSimProcess::CountInTrace(const std::string& part) const {
   return count;
 }
 
-}  // namespace e2e
+}  // namespace fake

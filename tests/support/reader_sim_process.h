@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace fake {
 
 using std::chrono::milliseconds;
 
@@ -34,6 +34,8 @@ class ReaderSimProcess {
   bool WaitForLink(const std::string& name = "COM1");
   // The exit code (128 + signal number for a signal), once the process has ended.
   std::optional<int> WaitForExit(milliseconds limit = milliseconds(5000));
+  // Sends the signal `number` to the process.
+  void Signal(int number);
   // Asks the process to end (SIGTERM) and waits for it; kills it if it does not.
   void Stop();
 
@@ -53,4 +55,4 @@ class ReaderSimProcess {
   std::optional<int> exitCode_;
 };
 
-}  // namespace e2e
+}  // namespace fake
