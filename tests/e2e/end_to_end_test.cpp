@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QObject>
 #include <QTimer>
 #include <chrono>
@@ -15,10 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/application.h"
 #include "tests/support/reader_sim_process.h"
 #include "tests/support/temp_directory.h"
-#include "ui/unit1.h"
+#include "tests/ui/window_fixture.h"
 
 namespace {
 
@@ -46,22 +44,12 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public WindowTest {
  protected:
-  void SetUp() override {
-    saved_ = Application;
-    Application = &app_;
-    app_.Initialize();
-    app_.SetExceptionDisplay([this](const std::string& message) { shown.push_back(message); });
-    app_.CreateForm(form);
-    UidLoopRunning = 0;
-    UidStopRequested = 0;
-  }
   void TearDown() override {
     // A loop that a failed assertion left running would keep the form alive.
     ASSERT_EQ(UidLoopRunning, 0);
-    app_.DestroyForms();
-    Application = saved_;
+    WindowTest::TearDown();
   }
 
   // Starts a simulator on COM1 in the working directory and waits for its link.
@@ -83,7 +71,7 @@ class EndToEnd : public ::testing::Test {
     auto postStop = [&] {
       if (!stopPosted && UidLoopRunning == 1) {
         stopPosted = true;
-        QMetaObject::invokeMethod(form->Button1, "click", Qt::QueuedConnection);
+        PostClick(form->Button1);
       }
     };
     const QMetaObject::Connection watch =
@@ -114,10 +102,6 @@ class EndToEnd : public ::testing::Test {
   }
 
   fake::TempWorkingDirectory dir;
-  TApplication app_;
-  TApplication* saved_ = nullptr;
-  TForm1* form = nullptr;
-  std::vector<std::string> shown;
   // Declared after dir: the simulator ends before its directory is removed.
   std::unique_ptr<ReaderSimProcess> sim;
 };
@@ -137,8 +121,7 @@ TEST_F(EndToEnd, StartRecordsOneReadingAndLogsTheFrameTheSimulatorAccepts) {
   EXPECT_TRUE(sim->WaitForTrace("rx 5 bytes: 05 11 1E 1B 2E (crc ok, snapshot command)"))
       << sim->Trace();
   EXPECT_TRUE(sim->WaitForTrace("line closed")) << sim->Trace();
-  EXPECT_TRUE(form->Button2->Enabled());
-  EXPECT_EQ(form->Button2->Caption(), "Start");
+  EXPECT_EQ(Look(), IdleLook);
   EXPECT_TRUE(shown.empty());
 }
 

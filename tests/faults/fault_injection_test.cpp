@@ -16,10 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/application.h"
 #include "serial/platform.h"
-#include "tests/support/pseudo_terminal.h"
-#include "ui/unit1.h"
+#include "tests/ui/line_fixture.h"
 
 namespace {
 
@@ -140,23 +138,11 @@ class UnprivilegedWrites {
   bool dropped_ = false;
 };
 
-class OnALine : public ::testing::Test {
+class OnALine : public LineTest {
  protected:
-  void SetUp() override {
-    saved_ = Application;
-    Application = &app_;
-    app_.Initialize();
-    app_.SetExceptionDisplay([this](const std::string& message) { shown.push_back(message); });
-    app_.CreateForm(form);
-    form->ComboBox1->SetText(std::to_string(pty.PortNumber()));
-    UidLoopRunning = 0;
-    UidStopRequested = 0;
-  }
   void TearDown() override {
-    pty.Join();
+    LineTest::TearDown();
     platform::Install(nullptr);
-    app_.DestroyForms();
-    Application = saved_;
   }
 
   // Clicks "Start" with a reader that answers the snapshot frame with reply, then hangs
@@ -183,16 +169,6 @@ class OnALine : public ::testing::Test {
   }
 
   fs::path Dir() const { return pty.Directory(); }
-  bool Idle() const {
-    return form->Button2->Enabled() && form->Button2->Caption() == "Start" &&
-           form->Button2->FontColor() == 32768;
-  }
-
-  fake::PseudoTerminal pty{9};
-  TApplication app_;
-  TApplication* saved_ = nullptr;
-  TForm1* form = nullptr;
-  std::vector<std::string> shown;
 };
 
 // The reader goes away after half of its reply: the exchange waits out its limit without
@@ -210,7 +186,7 @@ TEST_F(OnALine, AHangUpInTheMiddleOfAReplyEndsTheReadQuietly) {
   EXPECT_EQ(form->Edit2->Text(), "Edit2");
   EXPECT_FALSE(fs::exists(Dir() / "RFID.txt"));
   EXPECT_EQ(ReadFile(Dir() / "test.txt"), "len:5\n  len-2:3\n");
-  EXPECT_TRUE(Idle());
+  EXPECT_EQ(Look(), IdleLook);
   EXPECT_EQ(OpenDescriptorsTo(pty.SlavePath()), before);
 }
 
@@ -303,7 +279,7 @@ TEST_F(OnALine, APortLinkToNoTerminalOrToNothingOpensNothing) {
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(form->Edit1->Text(), "");
     EXPECT_EQ(form->Edit2->Text(), "kept");
-    EXPECT_TRUE(Idle());
+    EXPECT_EQ(Look(), IdleLook);
     EXPECT_FALSE(fs::exists(Dir() / "test.txt"));
     EXPECT_FALSE(fs::exists(Dir() / "RFID.txt"));
     EXPECT_EQ(ReadFile(Dir() / "plain.txt"), "keep");
@@ -332,7 +308,7 @@ TEST_F(OnALine, ACommandLogThatCannotBeWrittenDoesNotDisturbTheRead) {
     EXPECT_EQ(form->Edit1->Text(), ReplyDigits + std::string(472, '0'));
     EXPECT_EQ(ReadFile(Dir() / "RFID.txt"), form->Edit1->Text() + "     " + form->Edit2->Text() +
                                                 "     " + form->Edit3->Text() + "\n");
-    EXPECT_TRUE(Idle());
+    EXPECT_EQ(Look(), IdleLook);
   }
 }
 
@@ -348,7 +324,7 @@ TEST_F(OnALine, ARecordFileOnAFullDeviceIsReportedWithTheReadingShown) {
   EXPECT_NE(shown[0].find("No space left on device"), std::string::npos) << shown[0];
   EXPECT_EQ(form->Edit1->Text(), ReplyDigits + std::string(472, '0'));
   EXPECT_EQ(ReadFile(Dir() / "test.txt"), "len:5\n  len-2:3\n");
-  EXPECT_TRUE(Idle());
+  EXPECT_EQ(Look(), IdleLook);
 }
 
 TEST_F(OnALine, AReadOnlyRecordFileKeepsItsLinesAndIsReported) {
@@ -369,7 +345,7 @@ TEST_F(OnALine, AReadOnlyRecordFileKeepsItsLinesAndIsReported) {
   EXPECT_EQ(ReadFile(Dir() / "RFID.txt"), "earlier line\n");
   EXPECT_EQ(form->Edit1->Text(), ReplyDigits + std::string(472, '0'));
   EXPECT_EQ(ReadFile(Dir() / "test.txt"), "len:5\n  len-2:3\n");
-  EXPECT_TRUE(Idle());
+  EXPECT_EQ(Look(), IdleLook);
 }
 
 // A working directory the program cannot write in: no file at all, but the reading is
@@ -394,7 +370,7 @@ TEST_F(OnALine, AReadOnlyWorkingDirectoryStillGivesAReading) {
   EXPECT_EQ(form->Edit1->Text(), ReplyDigits + std::string(472, '0'));
   EXPECT_FALSE(fs::exists(Dir() / "test.txt"));
   EXPECT_FALSE(fs::exists(Dir() / "RFID.txt"));
-  EXPECT_TRUE(Idle());
+  EXPECT_EQ(Look(), IdleLook);
   EXPECT_EQ(OpenDescriptorsTo(pty.SlavePath()), before);
 }
 

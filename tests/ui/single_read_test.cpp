@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/pseudo_terminal.h"
 #include "tests/ui/form_fixture.h"
+#include "tests/ui/line_fixture.h"
 #include "text/date_time_text.h"
 
 namespace {
@@ -210,18 +210,9 @@ TEST_F(SingleRead, ARecordThatCannotBeWrittenIsReportedNotLost) {
 }
 
 // The real POSIX platform, a pseudo-terminal as the line and a reader on its other side.
-TEST(SingleReadOnALine, RecordsTheReaderReply) {
-  fake::PseudoTerminal pty(7);
-  TApplication app;
-  TApplication* saved = Application;
-  Application = &app;
-  app.Initialize();
-  std::vector<std::string> shown;
-  app.SetExceptionDisplay([&](const std::string& m) { shown.push_back(m); });
-  TForm1* form = nullptr;
-  app.CreateForm(form);
-  form->ComboBox1->SetText("07");
+using SingleReadOnALine = LineTest;
 
+TEST_F(SingleReadOnALine, RecordsTheReaderReply) {
   pty.Play([](fake::PseudoTerminal& reader) {
     if (reader.ReadExactly(5, 3000) != SnapshotFrame) {
       throw std::runtime_error("unexpected frame");
@@ -239,8 +230,6 @@ TEST(SingleReadOnALine, RecordsTheReaderReply) {
   ASSERT_TRUE(std::getline(record, line));
   EXPECT_EQ(line,
             form->Edit1->Text() + "     " + form->Edit2->Text() + "     " + form->Edit3->Text());
-  app.DestroyForms();
-  Application = saved;
 }
 
 }  // namespace

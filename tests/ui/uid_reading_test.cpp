@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/pseudo_terminal.h"
 #include "tests/ui/form_fixture.h"
+#include "tests/ui/line_fixture.h"
 #include "text/date_time_text.h"
 
 namespace {
@@ -264,17 +264,9 @@ TEST_F(UidReading, AReaderThatVanishesLeavesTheLoopPacedAndStoppable) {
 }
 
 // The real POSIX platform on a pseudo-terminal, with a reader on the other side.
-TEST(UidReadingOnALine, ShowsTheTagTheReaderReports) {
-  fake::PseudoTerminal pty(8);
-  TApplication app;
-  TApplication* saved = Application;
-  Application = &app;
-  app.Initialize();
-  TForm1* form = nullptr;
-  app.CreateForm(form);
-  form->ComboBox1->SetText("08");
-  UidLoopRunning = 0;
+using UidReadingOnALine = LineTest;
 
+TEST_F(UidReadingOnALine, ShowsTheTagTheReaderReports) {
   pty.Play([](fake::PseudoTerminal& reader) {
     if (reader.ReadExactly(UidFrame.size(), 3000) != UidFrame) {
       throw std::runtime_error("unexpected frame");
@@ -282,19 +274,17 @@ TEST(UidReadingOnALine, ShowsTheTagTheReaderReports) {
     reader.Write(Join({UidReply, Record(TagB)}));
   });
   // Stop as soon as the tag is shown; give up after 15 s.
-  QObject::connect(form->Edit1, &QLineEdit::textChanged, [form](const QString& text) {
+  QObject::connect(form->Edit1, &QLineEdit::textChanged, [this](const QString& text) {
     if (!text.isEmpty()) {
-      QMetaObject::invokeMethod(form->Button1, "click", Qt::QueuedConnection);
+      PostClick(form->Button1);
     }
   });
-  QTimer::singleShot(15000, form->Button1, [form] { form->Button1->click(); });
+  QTimer::singleShot(15000, form->Button1, [this] { form->Button1->click(); });
   form->Button1->click();
   pty.Join();
 
   EXPECT_EQ(pty.Failure(), "");
   EXPECT_EQ(form->Edit1->Text(), "E0040150AABBCCDD");
-  app.DestroyForms();
-  Application = saved;
 }
 
 }  // namespace

@@ -1,0 +1,61 @@
+// A main window of its own for each test, with the standard exception display replaced by
+// a list of shown messages and the UID loop's flags cleared; whatever the platform and the
+// working directory are, the derived fixture sets them up.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QMetaObject>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "framework/application.h"
+#include "ui/unit1.h"
+
+// The look of Button2 at one moment.
+struct ButtonLook {
+  bool enabled;
+  std::string caption;
+  TColor color;
+  bool operator==(const ButtonLook& o) const {
+    return enabled == o.enabled && caption == o.caption && color == o.color;
+  }
+};
+inline std::ostream& operator<<(std::ostream& out, const ButtonLook& look) {
+  return out << (look.enabled ? "enabled" : "disabled") << " \"" << look.caption << "\" colour "
+             << look.color;
+}
+
+const ButtonLook IdleLook{true, "Start", 32768};
+const ButtonLook BusyLook{false, "Stop", 255};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = Application;
+    Application = &app_;
+    app_.Initialize();
+    app_.SetExceptionDisplay([this](const std::string& message) { shown.push_back(message); });
+    app_.CreateForm(form);
+    UidLoopRunning = 0;
+    UidStopRequested = 0;
+  }
+  void TearDown() override {
+    app_.DestroyForms();
+    Application = saved_;
+  }
+
+  ButtonLook Look() const {
+    return {form->Button2->Enabled(), form->Button2->Caption(), form->Button2->FontColor()};
+  }
+  // Queues a click, as the operator's would be: it is handled when events are dispatched.
+  static void PostClick(TButton* button) {
+    QMetaObject::invokeMethod(button, "click", Qt::QueuedConnection);
+  }
+
+  TApplication app_;
+  TApplication* saved_ = nullptr;
+  TForm1* form = nullptr;
+  std::vector<std::string> shown;
+};
