@@ -7,14 +7,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "protocol/command_exchange.h"
 #include "protocol/crc16.h"
 #include "serial/platform.h"
 #include "serial/serial_port.h"
+#include "tests/support/temp_directory.h"
 #include "tests/win/line_report.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -101,14 +100,6 @@ class Win32Port : public ::testing::Test {
                                   "reader driver (scripts/test-windows sets it)";
     port_ = std::atoi(number);
     ASSERT_GT(port_, 0);
-    std::error_code ec;
-    previous_ = std::filesystem::current_path();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("pavo-win-" + std::to_string(GetCurrentProcessId()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_, ec);
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
     platform::Install(nullptr);
   }
   void TearDown() override {
@@ -116,11 +107,6 @@ class Win32Port : public ::testing::Test {
       CloseComPort();
     }
     platform::Install(nullptr);
-    std::error_code ec;
-    if (!previous_.empty()) {
-      std::filesystem::current_path(previous_, ec);
-      std::filesystem::remove_all(dir_, ec);
-    }
   }
 
   void Open() {
@@ -138,11 +124,30 @@ class Win32Port : public ::testing::Test {
     return LineReport::Decode(RxBuffer);
   }
 
+  fake::TempWorkingDirectory dir_;
   int port_ = 0;
   bool open_ = false;
-  std::filesystem::path previous_;
-  std::filesystem::path dir_;
 };
+
+// The line as the port opens it: raw 9600 8N1 without flow control.
+void ExpectRaw8N1(const LineReport& r) {
+  EXPECT_EQ(r.outputBaud, 9600u);
+  EXPECT_EQ(r.inputBaud, 9600u);
+  EXPECT_EQ(r.dataBits, 8);
+  EXPECT_EQ(r.parity, 0);
+  EXPECT_EQ(r.stopBits, 1);
+  EXPECT_FALSE(r.hardwareFlow);
+  EXPECT_FALSE(r.outputXonXoff);
+  EXPECT_FALSE(r.inputXonXoff);
+}
+void ExpectRaw8N1(const platform::LineSettings& s) {
+  EXPECT_EQ(s.BaudRate, 9600u);
+  EXPECT_EQ(s.ByteSize, 8);
+  EXPECT_EQ(s.Parity, platform::Parity::None);
+  EXPECT_EQ(s.StopBits, platform::StopBits::One);
+  EXPECT_FALSE(s.SoftwareFlowControl);
+  EXPECT_FALSE(s.HardwareFlowControl);
+}
 
 TEST_F(Win32Port, FramesArriveByteForByteAndRepliesAreCollected) {
   Open();
@@ -182,14 +187,7 @@ TEST_F(Win32Port, PortAboveCom9Opens) {
 TEST_F(Win32Port, LineIsRaw9600EightNoneOneWithoutFlowControl) {
   Open();
   const LineReport r = ProbeLine();
-  EXPECT_EQ(r.outputBaud, 9600u);
-  EXPECT_EQ(r.inputBaud, 9600u);
-  EXPECT_EQ(r.dataBits, 8);
-  EXPECT_EQ(r.parity, 0);
-  EXPECT_EQ(r.stopBits, 1);
-  EXPECT_FALSE(r.hardwareFlow);
-  EXPECT_FALSE(r.outputXonXoff);
-  EXPECT_FALSE(r.inputXonXoff);
+  ExpectRaw8N1(r);
   EXPECT_EQ(r.localFlags & (LineReport::Canonical | LineReport::Echo | LineReport::Signals), 0)
       << "local flags " << int{r.localFlags};
   EXPECT_EQ(r.translationFlags, 0) << "translation flags " << int{r.translationFlags};
@@ -197,12 +195,7 @@ TEST_F(Win32Port, LineIsRaw9600EightNoneOneWithoutFlowControl) {
   // The backend reports the same through GetCommState, with the whole DCB kept.
   platform::LineSettings s;
   ASSERT_TRUE(System().GetCommState(PortHandle, s));
-  EXPECT_EQ(s.BaudRate, 9600u);
-  EXPECT_EQ(s.ByteSize, 8);
-  EXPECT_EQ(s.Parity, platform::Parity::None);
-  EXPECT_EQ(s.StopBits, platform::StopBits::One);
-  EXPECT_FALSE(s.SoftwareFlowControl);
-  EXPECT_FALSE(s.HardwareFlowControl);
+  ExpectRaw8N1(s);
   ASSERT_EQ(s.Native.size(), sizeof(DCB));
   DCB dcb;
   std::memcpy(&dcb, s.Native.data(), sizeof dcb);
@@ -236,25 +229,13 @@ TEST_F(Win32Port, LineSettingsChangedThroughThePortableMembersReachTheLine) {
 
   // A mode string goes through BuildCommDCBA; a malformed one leaves the settings alone.
   ASSERT_TRUE(System().BuildCommDCB("9600,n,8,1", s));
-  EXPECT_EQ(s.BaudRate, 9600u);
-  EXPECT_EQ(s.ByteSize, 8);
-  EXPECT_EQ(s.Parity, platform::Parity::None);
-  EXPECT_EQ(s.StopBits, platform::StopBits::One);
-  EXPECT_FALSE(s.SoftwareFlowControl);
-  EXPECT_FALSE(s.HardwareFlowControl);
+  ExpectRaw8N1(s);
   const platform::LineSettings before = s;
   EXPECT_FALSE(System().BuildCommDCB("9600,q,8,1", s));
   EXPECT_EQ(s.BaudRate, before.BaudRate);
   EXPECT_EQ(s.Native, before.Native);
   ASSERT_TRUE(System().SetCommState(PortHandle, s));
-  const LineReport restored = ProbeLine();
-  EXPECT_EQ(restored.outputBaud, 9600u);
-  EXPECT_EQ(restored.dataBits, 8);
-  EXPECT_EQ(restored.parity, 0);
-  EXPECT_EQ(restored.stopBits, 1);
-  EXPECT_FALSE(restored.hardwareFlow);
-  EXPECT_FALSE(restored.outputXonXoff);
-  EXPECT_FALSE(restored.inputXonXoff);
+  ExpectRaw8N1(ProbeLine());
 }
 
 TEST_F(Win32Port, SilenceEndsTheExchangeAfterTheLimit) {
