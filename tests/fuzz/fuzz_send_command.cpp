@@ -28,7 +28,7 @@
 #include "protocol/command_exchange.h"
 #include "serial/serial_port.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/support/fake_platform.h"
+#include "serial/platform_fake.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "serial/serial_port.h"
-#include "tests/support/fake_platform.h"
+#include "serial/platform_fake.h"
 #include "tests/support/temp_directory.h"
 
 namespace {

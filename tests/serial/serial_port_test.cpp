@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/fake_platform.h"
+#include "serial/platform_fake.h"
 
 namespace {
 

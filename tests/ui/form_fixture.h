@@ -1,7 +1,7 @@
 // The window on the fake platform, in a temporary working directory.
 #pragma once
 
-#include "tests/support/fake_platform.h"
+#include "serial/platform_fake.h"
 #include "tests/support/temp_directory.h"
 #include "tests/ui/window_fixture.h"
 

@@ -1,4 +1,4 @@
-#include "tests/support/fake_platform.h"
+#include "serial/platform_fake.h"
 
 #include <algorithm>
 #include <cstdio>
