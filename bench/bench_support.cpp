@@ -150,27 +150,13 @@ platform::Handle TimingPlatform::CreateFile(const std::string& name, std::uint32
                                             std::uint32_t creationDisposition,
                                             std::uint32_t flagsAndAttributes) {
   afterPassSleep_ = false;
-  return os_.CreateFile(name, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
-}
-bool TimingPlatform::GetCommTimeouts(platform::Handle h, platform::CommTimeouts& timeouts) {
-  return os_.GetCommTimeouts(h, timeouts);
-}
-bool TimingPlatform::SetCommTimeouts(platform::Handle h, const platform::CommTimeouts& timeouts) {
-  return os_.SetCommTimeouts(h, timeouts);
-}
-bool TimingPlatform::GetCommState(platform::Handle h, platform::LineSettings& settings) {
-  return os_.GetCommState(h, settings);
-}
-bool TimingPlatform::BuildCommDCB(const char* definition, platform::LineSettings& settings) {
-  return os_.BuildCommDCB(definition, settings);
-}
-bool TimingPlatform::SetCommState(platform::Handle h, const platform::LineSettings& settings) {
-  return os_.SetCommState(h, settings);
+  return Inner().CreateFile(name, desiredAccess, shareMode, creationDisposition,
+                            flagsAndAttributes);
 }
 bool TimingPlatform::WriteFile(platform::Handle h, const void* data, std::uint32_t count,
                                std::uint32_t& written) {
   afterPassSleep_ = false;
-  return os_.WriteFile(h, data, count, written);
+  return Inner().WriteFile(h, data, count, written);
 }
 bool TimingPlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t count,
                               std::uint32_t& read) {
@@ -180,19 +166,16 @@ bool TimingPlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t co
       OnPass(++passes_);
     }
   }
-  return os_.ReadFile(h, buffer, count, read);
+  return Inner().ReadFile(h, buffer, count, read);
 }
 bool TimingPlatform::CloseHandle(platform::Handle h) {
   afterPassSleep_ = false;
-  return os_.CloseHandle(h);
+  return Inner().CloseHandle(h);
 }
 void TimingPlatform::Sleep(std::uint32_t milliseconds) {
-  os_.Sleep(milliseconds);
+  Inner().Sleep(milliseconds);
   lastSleepEnd_ = Clock::now();
   afterPassSleep_ = milliseconds == 100;
-}
-std::uint32_t TimingPlatform::TimeGetTime() {
-  return os_.TimeGetTime();
 }
 
 }  // namespace bench

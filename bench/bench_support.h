@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "serial/platform.h"
+#include "serial/platform_fake.h"
 
 namespace bench {
 
@@ -91,9 +92,9 @@ Bytes TagReply();
 // Forwards every call to another platform (the operating system's) and notes when the last sleep
 // ended and each read that directly follows a 100 ms sleep (one pass of the UID loop).
 // Install it with platform::Install(&timing) before the code to measure runs.
-class TimingPlatform final : public platform::Platform {
+class TimingPlatform final : public fake::ForwardingPlatform {
  public:
-  explicit TimingPlatform(platform::Platform& inner = platform::OperatingSystem()) : os_(inner) {}
+  using ForwardingPlatform::ForwardingPlatform;
   // Called on the calling thread at the start of each pass, with its number (from 1).
   std::function<void(int pass)> OnPass;
   Clock::time_point LastSleepEnd() const { return lastSleepEnd_; }
@@ -102,21 +103,14 @@ class TimingPlatform final : public platform::Platform {
   platform::Handle CreateFile(const std::string& name, std::uint32_t desiredAccess,
                               std::uint32_t shareMode, std::uint32_t creationDisposition,
                               std::uint32_t flagsAndAttributes) override;
-  bool GetCommTimeouts(platform::Handle h, platform::CommTimeouts& timeouts) override;
-  bool SetCommTimeouts(platform::Handle h, const platform::CommTimeouts& timeouts) override;
-  bool GetCommState(platform::Handle h, platform::LineSettings& settings) override;
-  bool BuildCommDCB(const char* definition, platform::LineSettings& settings) override;
-  bool SetCommState(platform::Handle h, const platform::LineSettings& settings) override;
   bool WriteFile(platform::Handle h, const void* data, std::uint32_t count,
                  std::uint32_t& written) override;
   bool ReadFile(platform::Handle h, void* buffer, std::uint32_t count,
                 std::uint32_t& read) override;
   bool CloseHandle(platform::Handle h) override;
   void Sleep(std::uint32_t milliseconds) override;
-  std::uint32_t TimeGetTime() override;
 
  private:
-  platform::Platform& os_;
   Clock::time_point lastSleepEnd_{};
   bool afterPassSleep_ = false;
   int passes_ = 0;

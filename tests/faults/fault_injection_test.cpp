@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "serial/platform.h"
+#include "serial/platform_fake.h"
 #include "tests/ui/line_fixture.h"
 
 namespace {
@@ -68,46 +69,20 @@ std::string ReadFile(const fs::path& path) {
 }
 
 // The operating system's platform, with the loop's pauses counted.
-class CountingPlatform : public platform::Platform {
+class CountingPlatform : public fake::ForwardingPlatform {
  public:
   int Pauses100 = 0;
   int Reads = 0;
-  platform::Platform& os = platform::OperatingSystem();
 
-  platform::Handle CreateFile(const std::string& name, std::uint32_t access, std::uint32_t share,
-                              std::uint32_t disposition, std::uint32_t flags) override {
-    return os.CreateFile(name, access, share, disposition, flags);
-  }
-  bool GetCommTimeouts(platform::Handle h, platform::CommTimeouts& t) override {
-    return os.GetCommTimeouts(h, t);
-  }
-  bool SetCommTimeouts(platform::Handle h, const platform::CommTimeouts& t) override {
-    return os.SetCommTimeouts(h, t);
-  }
-  bool GetCommState(platform::Handle h, platform::LineSettings& s) override {
-    return os.GetCommState(h, s);
-  }
-  bool BuildCommDCB(const char* definition, platform::LineSettings& s) override {
-    return os.BuildCommDCB(definition, s);
-  }
-  bool SetCommState(platform::Handle h, const platform::LineSettings& s) override {
-    return os.SetCommState(h, s);
-  }
-  bool WriteFile(platform::Handle h, const void* data, std::uint32_t count,
-                 std::uint32_t& written) override {
-    return os.WriteFile(h, data, count, written);
-  }
   bool ReadFile(platform::Handle h, void* buffer, std::uint32_t count,
                 std::uint32_t& read) override {
     ++Reads;
-    return os.ReadFile(h, buffer, count, read);
+    return ForwardingPlatform::ReadFile(h, buffer, count, read);
   }
-  bool CloseHandle(platform::Handle h) override { return os.CloseHandle(h); }
   void Sleep(std::uint32_t ms) override {
     Pauses100 += ms == 100 ? 1 : 0;
-    os.Sleep(ms);
+    ForwardingPlatform::Sleep(ms);
   }
-  std::uint32_t TimeGetTime() override { return os.TimeGetTime(); }
 };
 
 // Until it goes, the process cannot write in dir: its mode is mode, and a process that

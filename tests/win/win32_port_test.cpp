@@ -12,6 +12,7 @@
 #include "protocol/command_exchange.h"
 #include "protocol/crc16.h"
 #include "serial/platform.h"
+#include "serial/platform_fake.h"
 #include "serial/serial_port.h"
 #include "tests/support/temp_directory.h"
 #include "tests/win/line_report.h"
@@ -45,7 +46,7 @@ platform::Platform& System() {
 // Forwards to the operating system, but gives each port it opens a set of time-outs of its
 // own first, as another program could have left them, and notes the time-outs the port
 // carries when it is closed.
-class LeftoverTimeouts : public platform::Platform {
+class LeftoverTimeouts : public fake::ForwardingPlatform {
  public:
   static constexpr platform::CommTimeouts Leftover{7, 3, 250, 2, 100};
   platform::CommTimeouts atClose{};
@@ -53,40 +54,17 @@ class LeftoverTimeouts : public platform::Platform {
 
   platform::Handle CreateFile(const std::string& name, std::uint32_t access, std::uint32_t share,
                               std::uint32_t disposition, std::uint32_t flags) override {
-    const platform::Handle h = System().CreateFile(name, access, share, disposition, flags);
+    const platform::Handle h = Inner().CreateFile(name, access, share, disposition, flags);
     if (h != platform::InvalidHandle) {
-      System().SetCommTimeouts(h, Leftover);
+      Inner().SetCommTimeouts(h, Leftover);
     }
     return h;
   }
-  bool GetCommTimeouts(platform::Handle h, platform::CommTimeouts& t) override {
-    return System().GetCommTimeouts(h, t);
-  }
-  bool SetCommTimeouts(platform::Handle h, const platform::CommTimeouts& t) override {
-    return System().SetCommTimeouts(h, t);
-  }
-  bool GetCommState(platform::Handle h, platform::LineSettings& s) override {
-    return System().GetCommState(h, s);
-  }
-  bool BuildCommDCB(const char* d, platform::LineSettings& s) override {
-    return System().BuildCommDCB(d, s);
-  }
-  bool SetCommState(platform::Handle h, const platform::LineSettings& s) override {
-    return System().SetCommState(h, s);
-  }
-  bool WriteFile(platform::Handle h, const void* d, std::uint32_t c, std::uint32_t& w) override {
-    return System().WriteFile(h, d, c, w);
-  }
-  bool ReadFile(platform::Handle h, void* b, std::uint32_t c, std::uint32_t& r) override {
-    return System().ReadFile(h, b, c, r);
-  }
   bool CloseHandle(platform::Handle h) override {
-    System().GetCommTimeouts(h, atClose);
+    Inner().GetCommTimeouts(h, atClose);
     ++closes;
-    return System().CloseHandle(h);
+    return Inner().CloseHandle(h);
   }
-  void Sleep(std::uint32_t ms) override { System().Sleep(ms); }
-  std::uint32_t TimeGetTime() override { return System().TimeGetTime(); }
 };
 constexpr platform::CommTimeouts LeftoverTimeouts::Leftover;
 
