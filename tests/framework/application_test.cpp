@@ -140,21 +140,6 @@ TEST_F(ApplicationTest, FirstFormIsTheMainFormAndDiesWithTheApplication) {
   app_.Run();  // no main form: nothing to run
 }
 
-TEST_F(ApplicationTest, ExitClickEndsTheLoop) {
-  RunWith([this] { Click(form_->ExitButton); });
-  EXPECT_EQ(form_->log, (std::vector<std::string>{"exit"}));
-  EXPECT_FALSE(form_->isVisible());
-  EXPECT_EQ(app_.HandlerDepth(), 0);
-}
-
-TEST_F(ApplicationTest, TitleBarCloseEndsTheLoop) {
-  RunWith([this] {
-    QCloseEvent close;
-    QApplication::sendEvent(form_->windowHandle(), &close);
-  });
-  EXPECT_FALSE(form_->isVisible());
-}
-
 TEST_F(ApplicationTest, HandlerExceptionsAreShownAndTheWindowGoesOn) {
   RunWith([this] {
     Click(form_->ThrowButton);
