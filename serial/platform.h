@@ -83,7 +83,11 @@ void Install(Platform* platform);
 Platform& OperatingSystem();
 
 // Shorthands for the two services everybody uses.
-inline void Sleep(std::uint32_t milliseconds) { Current().Sleep(milliseconds); }
-inline std::uint32_t TimeGetTime() { return Current().TimeGetTime(); }
+inline void Sleep(std::uint32_t milliseconds) {
+  Current().Sleep(milliseconds);
+}
+inline std::uint32_t TimeGetTime() {
+  return Current().TimeGetTime();
+}
 
 }  // namespace platform

@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "protocol/command_exchange.h"
+#include "serial/platform_fake.h"
 #include "serial/serial_port.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "serial/platform_fake.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/serial_port.h"
 #include "serial/platform_fake.h"
+#include "serial/serial_port.h"
 #include "tests/support/temp_directory.h"
 
 namespace {
