@@ -68,33 +68,7 @@ int RunsArgument(int argc, char** argv, int fallback) {
   return fallback;
 }
 
-PseudoLine::PseudoLine(int port) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  char slave[128];
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-      ptsname_r(master_, slave, sizeof slave) != 0) {
-    throw std::runtime_error(std::string("pseudo-terminal: ") + std::strerror(errno));
-  }
-  slave_ = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  original_ = std::filesystem::current_path();
-  char pattern[] = "/tmp/pavo-bench-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) {
-    throw std::runtime_error(std::string("temporary directory: ") + std::strerror(errno));
-  }
-  directory_ = pattern;
-  std::filesystem::current_path(directory_);
-  std::filesystem::create_symlink(slave, "COM" + std::to_string(port));
-}
-
-PseudoLine::~PseudoLine() {
-  std::error_code ignored;
-  std::filesystem::current_path(original_, ignored);
-  std::filesystem::remove_all(directory_, ignored);
-  close(slave_);
-  close(master_);
-}
-
-Reader::Reader(const PseudoLine& line, Respond respond)
+Reader::Reader(const fake::PseudoTerminal& line, Respond respond)
     : master_(line.MasterFd()), respond_(std::move(respond)) {
   if (pipe2(wake_, O_CLOEXEC) != 0) {
     throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));

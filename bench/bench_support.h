@@ -18,6 +18,7 @@
 
 #include "serial/platform.h"
 #include "serial/platform_fake.h"
+#include "tests/support/pseudo_terminal.h"
 
 namespace bench {
 
@@ -48,32 +49,13 @@ void Print(const std::vector<Figure>& figures, bool tsv);
 bool TsvRequested(int argc, char** argv);
 int RunsArgument(int argc, char** argv, int fallback);
 
-// A pseudo-terminal whose slave side is linked as "COM<port>" in a fresh temporary
-// directory, which becomes the working directory until destruction. The slave stays
-// open here too, so the line never hangs up between the program's opens.
-class PseudoLine {
- public:
-  explicit PseudoLine(int port);
-  ~PseudoLine();
-  PseudoLine(const PseudoLine&) = delete;
-  PseudoLine& operator=(const PseudoLine&) = delete;
-  int MasterFd() const { return master_; }
-  const std::filesystem::path& Directory() const { return directory_; }
-
- private:
-  int master_ = -1;
-  int slave_ = -1;
-  std::filesystem::path original_;
-  std::filesystem::path directory_;
-};
-
 // The reader on the master side of a line, on its own thread: collects frames (the first
 // byte is the frame's length) and hands each complete one to respond, whose bytes go back
 // at once. respond runs on the reader's thread.
 class Reader {
  public:
   using Respond = std::function<Bytes(const Bytes& frame)>;
-  Reader(const PseudoLine& line, Respond respond);
+  Reader(const fake::PseudoTerminal& line, Respond respond);
   ~Reader();
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   using namespace bench;
   const int runs = RunsArgument(argc, argv, 40);
 
-  PseudoLine line(1);
+  fake::PseudoTerminal line(1);
   TimingPlatform timing;
   platform::Install(&timing);
   if (!OpenComPort(1, "9600,n,8,1")) {

@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <QByteArray>
 #include <QMetaObject>
+#include <filesystem>
 
 #include <algorithm>
 #include <cstdio>
@@ -59,8 +60,9 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
 
-  PseudoLine line(1);
-  // Qt wants a private runtime directory; the fresh one (mode 0700) serves.
+  fake::PseudoTerminal line(1);
+  // Qt wants its runtime directory private to the user.
+  std::filesystem::permissions(line.Directory(), std::filesystem::perms::owner_all);
   setenv("XDG_RUNTIME_DIR", line.Directory().c_str(), 0);
   Reader reader(line, [passes](const Bytes& frame) { return Respond(frame, passes); });
   TimingPlatform timing;
