@@ -21,6 +21,7 @@
 
 #include "bench/bench_support.h"
 #include "framework/application.h"
+#include "framework/qt/native.h"
 #include "ui/unit1.h"
 
 namespace {
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
   });
   Application->CreateForm(Form1);
   Form1->ComboBox1->SetText("1");
-  Form1->show();
+  Form1->Show();
   Application->ProcessMessages();
 
   Figure clickToRecord{"single read: click to its line in RFID.txt", "ms", {}, "floor 105"};
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < runs; ++i) {
     const std::size_t before = LinesIn(RecordFileName);
     const auto start = Clock::now();
-    Form1->Button2->click();
+    Form1->Button2->Click();
     const double elapsed = Ms(Clock::now() - start);
     missing += LinesIn(RecordFileName) == before + 1 ? 0 : 1;
     clickToRecord.samples.push_back(elapsed);
@@ -114,10 +115,10 @@ int main(int argc, char** argv) {
     }
     if (pass == passes + 1) {
       // The operator's second click: handled by the loop's own dispatch of events.
-      QMetaObject::invokeMethod(Form1->Button1, "click", Qt::QueuedConnection);
+      QMetaObject::invokeMethod(NativeWidget(Form1->Button1), "click", Qt::QueuedConnection);
     }
   };
-  Form1->Button1->click();
+  Form1->Button1->Click();
   timing.OnPass = nullptr;
 
   Application->Finalize();

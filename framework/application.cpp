@@ -1,46 +1,8 @@
+// The toolkit-independent part of the application object and of the forms: ownership of
+// the forms, the exception display, and the close that waits for the running handler.
 #include "framework/application.h"
 
-#include <QApplication>
-#include <QGuiApplication>
-#include <QMessageBox>
-#include <QString>
-
-namespace {
-TApplication theApplication;
-}  // namespace
-
-TApplication* Application = &theApplication;
-
-TApplication::TApplication() = default;
-
-TApplication::~TApplication() {
-  DestroyForms();
-  // Without Finalize this runs after main, when Qt's own statics may be gone already:
-  // leave the Qt application to the operating system then.
-  static_cast<void>(ownedQApplication_.release());
-}
-
-void TApplication::Finalize() {
-  DestroyForms();
-  ownedQApplication_.reset();
-}
-
-void TApplication::Initialize() {
-  if (QCoreApplication::instance() == nullptr) {
-    ownedQApplication_ = std::make_unique<QApplication>(argc_, argv_);
-  }
-  // The main form alone decides when the application ends; closing an error box with no
-  // other window visible must not end it.
-  QGuiApplication::setQuitOnLastWindowClosed(false);
-}
-
-void TApplication::SetTitle(const std::string& title) {
-  title_ = title;
-  const QString name = QString::fromLocal8Bit(title.c_str());
-  // The name, not a display name: Qt appends a display name to every window caption.
-  QCoreApplication::setApplicationName(name);
-  QGuiApplication::setDesktopFileName(name);
-}
+#include <algorithm>
 
 void TApplication::AddForm(TForm* form, std::function<void()> clearReference) {
   forms_.push_back({form, std::move(clearReference)});
@@ -61,20 +23,6 @@ void TApplication::DestroyForms() {
   }
 }
 
-void TApplication::Run() {
-  if (mainForm_ == nullptr) {
-    return;
-  }
-  mainForm_->show();
-  running_ = true;
-  QApplication::exec();
-  running_ = false;
-}
-
-void TApplication::ProcessMessages() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
 void TApplication::ShowException(const std::exception& exception) {
   const std::string message = exception.what();
   if (display_) {
@@ -86,14 +34,6 @@ void TApplication::ShowException(const std::exception& exception) {
 
 void TApplication::SetExceptionDisplay(ExceptionDisplay display) {
   display_ = std::move(display);
-}
-
-void TApplication::ShowErrorBox(const std::string& message) {
-  QString caption = QString::fromLocal8Bit(title_.c_str());
-  if (caption.isEmpty()) {
-    caption = QCoreApplication::applicationName();
-  }
-  QMessageBox::critical(mainForm_, caption, QString::fromLocal8Bit(message.c_str()));
 }
 
 void TApplication::HandleClick(const TNotifyEvent& handler, TObject* sender) {
@@ -113,8 +53,12 @@ void TApplication::HandleClick(const TNotifyEvent& handler, TObject* sender) {
   }
 }
 
-void TApplication::MainFormClosed() {
-  if (running_) {
-    QCoreApplication::exit(0);
+bool TForm::CloseQuery() {
+  if (Application->MainForm() == this && Application->HandlerDepth() > 0) {
+    // Carried out by the application object when the outermost handler returns.
+    closePending_ = true;
+    return false;
   }
+  closePending_ = false;
+  return true;
 }

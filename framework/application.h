@@ -1,8 +1,8 @@
 // The application object: start-up, the main form, the message loop, and the standard
-// display for exceptions that leave a click handler.
+// display for exceptions that leave a click handler. The toolkit side lives in the front
+// end (framework/qt/, framework/win32/).
 #pragma once
 
-#include <QWidget>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -11,8 +11,6 @@
 
 #include "framework/controls.h"
 #include "framework/sysutils.h"
-
-class QApplication;
 
 class TApplication {
  public:
@@ -24,10 +22,12 @@ class TApplication {
   TApplication(const TApplication&) = delete;
   TApplication& operator=(const TApplication&) = delete;
 
-  // Prepares the Qt application (created here unless one exists already). Call first.
+  // Prepares the toolkit (its application object is created here unless one exists
+  // already). Call first.
   void Initialize();
 
-  // The name the platform shows for the application; window captions stay as they are.
+  // The name the platform shows for the application (e.g. on the task bar); window
+  // captions stay as they are.
   void SetTitle(const std::string& title);
   std::string Title() const { return title_; }
 
@@ -60,10 +60,13 @@ class TApplication {
   void MainFormClosed();
   // Destroys the forms, newest first, and clears their references.
   void DestroyForms();
-  // Ends the application: destroys the forms, then the Qt application if Initialize
-  // created it. The process entry calls it last; Qt must not be torn down later, while
-  // static objects are being destroyed.
+  // Ends the application: destroys the forms, then the toolkit's application object if
+  // Initialize created it. The process entry calls it last; the toolkit must not be torn
+  // down later, while static objects are being destroyed.
   void Finalize();
+
+  // The toolkit's side of the application object, defined by the front end.
+  struct Native;
 
  private:
   void AddForm(TForm* form, std::function<void()> clearReference);
@@ -74,10 +77,7 @@ class TApplication {
     std::function<void()> clearReference;
   };
 
-  int argc_ = 1;
-  char programName_[5] = {'p', 'a', 'v', 'o', '\0'};
-  char* argv_[2] = {programName_, nullptr};
-  std::unique_ptr<QApplication> ownedQApplication_;
+  std::unique_ptr<Native> native_;
   std::string title_;
   std::vector<OwnedForm> forms_;
   TForm* mainForm_ = nullptr;

@@ -1,44 +1,16 @@
 #include "framework/form_layout.h"
 
-#include <QFont>
-#include <QPalette>
-#include <QString>
 #include <algorithm>
-
-#include "framework/sysutils.h"
+#include <utility>
 
 namespace {
 
-QString FromLocal8Bit(const std::string& text) {
-  return QString::fromLocal8Bit(text.c_str());
-}
-
-// Faces to draw with where a stored family is not installed.
-void RegisterSubstitutes() {
-  const QString classic = QStringLiteral("MS Sans Serif");
-  if (QFont::substitutes(classic).isEmpty()) {
-    QFont::insertSubstitutions(classic,
-                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Tahoma"),
-                                QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
-  }
-}
-
-void SetTextColor(QWidget& widget, TColor color) {
-  QPalette pal = widget.palette();
-  const QColor qcolor = ColorToQColor(color);
-  pal.setColor(QPalette::WindowText, qcolor);
-  pal.setColor(QPalette::Text, qcolor);
-  pal.setColor(QPalette::ButtonText, qcolor);
-  widget.setPalette(pal);
-}
-
-QWidget* CreateComponent(const TComponentDesc& desc, TForm& form,
-                         const std::map<std::string, TNotifyEvent>& handlers) {
-  const QString text = FromLocal8Bit(desc.text);
-  QWidget* widget = nullptr;
+TControl* CreateComponent(const TComponentDesc& desc, TForm& form,
+                          const std::map<std::string, TNotifyEvent>& handlers) {
+  TControl* control = nullptr;
   if (desc.className == "TButton") {
     auto* button = new TButton(&form);
-    button->setText(text);
+    button->SetCaption(desc.text);
     if (!desc.onClick.empty()) {
       const auto handler = handlers.find(desc.onClick);
       if (handler == handlers.end()) {
@@ -49,75 +21,58 @@ QWidget* CreateComponent(const TComponentDesc& desc, TForm& form,
     if (!desc.font.empty()) {
       button->SetFontColor(desc.font.front().color);
     }
-    widget = button;
+    control = button;
   } else if (desc.className == "TEdit") {
     auto* edit = new TEdit(&form);
-    edit->setText(text);
-    widget = edit;
+    edit->SetText(desc.text);
+    control = edit;
   } else if (desc.className == "TComboBox") {
     auto* combo = new TComboBox(&form);
     for (const std::string& item : desc.items) {
       combo->AddItem(item);
     }
-    combo->setEditText(text);
-    widget = combo;
+    combo->SetText(desc.text);
+    control = combo;
   } else if (desc.className == "TLabel") {
-    widget = new TLabel(&form);
+    control = new TLabel(&form);
   } else {
     throw Exception("unknown component class: " + desc.className);
   }
-  widget->setObjectName(QString::fromStdString(desc.name));
-  widget->setGeometry(desc.left, desc.top, desc.width, desc.height);
+  control->SetName(desc.name);
+  control->SetBounds(desc.left, desc.top, desc.width, desc.height);
   if (!desc.font.empty()) {
-    widget->setFont(MakeFont(desc.font.front()));
-    if (desc.className != "TButton") {
-      SetTextColor(*widget, desc.font.front().color);
-    }
+    control->SetFont(desc.font.front());
   }
-  if (auto* label = dynamic_cast<TLabel*>(widget)) {
+  if (auto* label = dynamic_cast<TLabel*>(control)) {
     // Sized by its caption once it has its font and place.
     label->SetCaption(desc.text);
   }
-  if (desc.tabOrder < 0) {
-    widget->setFocusPolicy(Qt::NoFocus);
-  }
-  return widget;
+  control->SetTabStop(desc.tabOrder >= 0);
+  return control;
 }
 
 }  // namespace
 
-QFont MakeFont(const TFontDesc& desc) {
-  RegisterSubstitutes();
-  QFont font(FromLocal8Bit(desc.name));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(desc.height < 0 ? -desc.height : std::max(desc.height, 1));
-  font.setWeight(QFont::Normal);
-  font.setItalic(false);
-  font.setUnderline(false);
-  font.setStrikeOut(false);
-  return font;
-}
-
 void LoadLayout(TForm& form, const TFormDesc& desc,
                 const std::map<std::string, TNotifyEvent>& handlers) {
-  form.setObjectName(QString::fromStdString(desc.name));
+  form.SetName(desc.name);
   form.SetCaption(desc.caption);
-  form.move(desc.left, desc.top);
-  form.resize(desc.width, desc.height);
+  form.SetBounds(desc.left, desc.top, desc.width, desc.height);
   form.SetColor(desc.color);
-  form.setFont(MakeFont(desc.font));
-  SetTextColor(form, desc.font.color);
+  form.SetFont(desc.font);
 
-  std::vector<std::pair<int, QWidget*>> tabStops;
+  std::vector<std::pair<int, TControl*>> tabStops;
   for (const TComponentDesc& component : desc.components) {
-    QWidget* widget = CreateComponent(component, form, handlers);
+    TControl* control = CreateComponent(component, form, handlers);
     if (component.tabOrder >= 0) {
-      tabStops.emplace_back(component.tabOrder, widget);
+      tabStops.emplace_back(component.tabOrder, control);
     }
   }
   std::stable_sort(tabStops.begin(), tabStops.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (std::size_t i = 1; i < tabStops.size(); ++i) {
-    QWidget::setTabOrder(tabStops[i - 1].second, tabStops[i].second);
+  std::vector<TControl*> order;
+  for (const auto& stop : tabStops) {
+    order.push_back(stop.second);
   }
+  form.SetTabOrder(order);
 }

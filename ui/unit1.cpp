@@ -77,7 +77,7 @@ std::string AppendRecord(const std::string& line) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : TForm(parent) {
+TForm1::TForm1() : TForm(Form1Layout().className) {
   LoadLayout(*this, Form1Layout(),
              {{"Button1Click", MakeNotify(this, &TForm1::Button1Click)},
               {"Button2Click", MakeNotify(this, &TForm1::Button2Click)},

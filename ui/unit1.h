@@ -17,7 +17,7 @@ class TForm1 : public TForm {
   TLabel* Label1;
 
   // Builds the window from its stored layout.
-  explicit TForm1(QWidget* parent = nullptr);
+  TForm1();
 
   void Button1Click(TObject* Sender);
   void Button2Click(TObject* Sender);

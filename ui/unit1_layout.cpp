@@ -5,6 +5,7 @@
 const TFormDesc& Form1Layout() {
   static const TFormDesc layout = {
       "Form1",
+      "TForm1",
       "Form1",
       147,
       286,

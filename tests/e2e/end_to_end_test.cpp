@@ -74,8 +74,8 @@ class EndToEnd : public WindowTest {
         PostClick(form->Button1);
       }
     };
-    const QMetaObject::Connection watch =
-        QObject::connect(form->Edit1, &QLineEdit::textChanged, [&](const QString& text) {
+    const QMetaObject::Connection watch = QObject::connect(
+        Native<QLineEdit>(form->Edit1), &QLineEdit::textChanged, [&](const QString& text) {
           if (!text.isEmpty()) {
             identifiers.push_back(text.toStdString());
             if (identifiers.size() >= count) {
@@ -95,7 +95,7 @@ class EndToEnd : public WindowTest {
     QObject::connect(&guard, &QTimer::timeout, postStop);
     guard.start(static_cast<int>(limit.count()));
 
-    form->Button1->click();
+    form->Button1->Click();
 
     QObject::disconnect(watch);
     return identifiers;
@@ -110,7 +110,7 @@ TEST_F(EndToEnd, StartRecordsOneReadingAndLogsTheFrameTheSimulatorAccepts) {
   StartSim({"--tags", TwoTags});
   ASSERT_EQ(form->ComboBox1->Text(), "01");
 
-  form->Button2->click();
+  form->Button2->Click();
 
   const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
   ASSERT_EQ(records.size(), 1u) << dir.Read("RFID.txt");
@@ -139,7 +139,7 @@ TEST_F(EndToEnd, UidShowsTheTagsInTurnAndTheStopClosesTheLine) {
 
   // The port is free again: a single read opens it, and records unread by the loop do not
   // reach it.
-  form->Button2->click();
+  form->Button2->Click();
   const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
   ASSERT_EQ(records.size(), 1u);
   EXPECT_TRUE(std::regex_match(records[0], RecordLine)) << records[0];
@@ -181,7 +181,7 @@ TEST_F(EndToEnd, AHangupLeavesTheLoopStoppableAndARestartedSimulatorServesAgain)
   // A new simulator behind the same name: both actions work again.
   StartSim({"--tags", TwoTags, "--interval", "100"}, "sim-trace-2.txt");
   EXPECT_EQ(RunUid(1, milliseconds(20000)), std::vector<std::string>{TagA});
-  form->Button2->click();
+  form->Button2->Click();
   const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
   ASSERT_EQ(records.size(), 1u);
   EXPECT_TRUE(std::regex_match(records[0], RecordLine)) << records[0];
@@ -193,7 +193,7 @@ TEST_F(EndToEnd, TwoHundredSingleReadsGiveTwoHundredWholeLines) {
   constexpr std::size_t Reads = 200;
 
   for (std::size_t i = 0; i < Reads; ++i) {
-    form->Button2->click();
+    form->Button2->Click();
   }
 
   const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
@@ -214,7 +214,7 @@ TEST_F(EndToEnd, WhatALongReplyLeavesUnreadDoesNotReachTheNextRead) {
   constexpr std::size_t Reads = 20;
 
   for (std::size_t i = 0; i < Reads; ++i) {
-    form->Button2->click();
+    form->Button2->Click();
   }
 
   const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));

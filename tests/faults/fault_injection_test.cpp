@@ -135,7 +135,7 @@ class OnALine : public LineTest {
     });
     const double cpu = CpuSeconds();
     const auto start = Clock::now();
-    form->Button2->click();
+    form->Button2->Click();
     const double wall = Seconds(Clock::now() - start);
     const double used = CpuSeconds() - cpu;
     pty.Join();
@@ -191,24 +191,24 @@ TEST_F(OnALine, AHangUpInTheMiddleOfTheUidLoopKeepsItPacedAndStoppable) {
     reader.HangUp();
   });
   std::vector<QString> edits;
-  QObject::connect(form->Edit1, &QLineEdit::textChanged,
+  QObject::connect(Native<QLineEdit>(form->Edit1), &QLineEdit::textChanged,
                    [&edits](const QString& text) { edits.push_back(text); });
   bool stopped = false;
-  QTimer::singleShot(2000, form->Button1, [this, &stopped] {
+  QTimer::singleShot(2000, NativeWidget(form->Button1), [this, &stopped] {
     stopped = true;
-    form->Button1->click();
+    form->Button1->Click();
   });
   // Measured from the moment the loop has surely begun its passes.
   int pausesAtStart = 0;
   double cpuAtStart = 0;
   Clock::time_point wallAtStart;
-  QTimer::singleShot(500, form->Button1, [&] {
+  QTimer::singleShot(500, NativeWidget(form->Button1), [&] {
     pausesAtStart = counting.Pauses100;
     cpuAtStart = CpuSeconds();
     wallAtStart = Clock::now();
   });
 
-  form->Button1->click();
+  form->Button1->Click();
   const double wall = Seconds(Clock::now() - wallAtStart);
   const double cpu = CpuSeconds() - cpuAtStart;
   const int passes = counting.Pauses100 - pausesAtStart;
@@ -248,13 +248,13 @@ TEST_F(OnALine, APortLinkToNoTerminalOrToNothingOpensNothing) {
     const int descriptors = OpenDescriptors();
     form->Edit2->SetText("kept");
 
-    form->Button2->click();
+    form->Button2->Click();
     QTimer guard;  // stops a loop that should not have started
     guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [this] { form->Button1->click(); });
+    QObject::connect(&guard, &QTimer::timeout, [this] { form->Button1->Click(); });
     guard.start(3000);
     const auto start = Clock::now();
-    form->Button1->click();
+    form->Button1->Click();
     const double wall = Seconds(Clock::now() - start);
     guard.stop();
 

@@ -131,16 +131,17 @@ TEST_F(Soak, EveryTagOfALongNoisyStreamIsShownOnceInOrderAndMemoryStaysFlat) {
   std::size_t next = 0;
   std::size_t wrong = 0;
   std::string firstWrong;
-  QObject::connect(form->Edit1, &QLineEdit::textChanged, [&](const QString& text) {
-    if (text.isEmpty()) {
-      return;
-    }
-    if (next < stream.identifiers.size() && text.toStdString() == stream.identifiers[next]) {
-      ++next;
-    } else if (wrong++ == 0) {
-      firstWrong = text.toStdString() + " after " + std::to_string(next) + " tags";
-    }
-  });
+  QObject::connect(
+      Native<QLineEdit>(form->Edit1), &QLineEdit::textChanged, [&](const QString& text) {
+        if (text.isEmpty()) {
+          return;
+        }
+        if (next < stream.identifiers.size() && text.toStdString() == stream.identifiers[next]) {
+          ++next;
+        } else if (wrong++ == 0) {
+          firstWrong = text.toStdString() + " after " + std::to_string(next) + " tags";
+        }
+      });
 
   // One byte a pass of 100 ms; the stop comes once the whole stream has been taken.
   const std::uint64_t end = 1000 + (stream.bytes.size() + 10) * 100;
@@ -158,7 +159,7 @@ TEST_F(Soak, EveryTagOfALongNoisyStreamIsShownOnceInOrderAndMemoryStaysFlat) {
   });
   os.At(end, [this] { PostClick(form->Button1); });
 
-  form->Button1->click();
+  form->Button1->Click();
 
   EXPECT_EQ(sent, stream.bytes.size());
   EXPECT_EQ(port.Unread(), 0u);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/qt/native.h"
 #include "framework/sysutils.h"
 
 namespace {
@@ -38,9 +39,9 @@ class TestForm : public TForm {
   std::function<void()> toThrow = [] { throw EConvertError("'' is not a valid integer value"); };
 
   TestForm() {
-    resize(200, 200);
+    SetBounds(0, 0, 200, 200);
     for (TButton* button : {LoopButton, ExitButton, ThrowButton, CountButton}) {
-      button->resize(40, 20);
+      button->SetBounds(0, 0, 40, 20);
     }
     LoopButton->SetOnClick(MakeNotify(this, &TestForm::LoopClick));
     ExitButton->SetOnClick(MakeNotify(this, &TestForm::ExitClick));
@@ -64,11 +65,11 @@ class TestForm : public TForm {
       Application->ProcessMessages();
       if (ClosePending()) {
         ++passesAfterClose;
-        visiblePassesAfterClose += isVisible() ? 1 : 0;
+        visiblePassesAfterClose += Visible() ? 1 : 0;
       }
     }
     loopRunning = false;
-    log.push_back(isVisible() ? "loop end, shown" : "loop end, hidden");
+    log.push_back(Visible() ? "loop end, shown" : "loop end, hidden");
   }
   void ExitClick(TObject*) {
     log.push_back("exit");
@@ -81,14 +82,14 @@ class TestForm : public TForm {
   void CountClick(TObject*) { ++counted; }
 };
 
-void Click(QWidget* button) {
-  QTest::mouseClick(button, Qt::LeftButton);
+void Click(TButton* button) {
+  QTest::mouseClick(NativeWidget(button), Qt::LeftButton);
 }
 
 // Posts a call to run when the events are next dispatched.
 template <class F>
-void Post(QObject* context, F call) {
-  QMetaObject::invokeMethod(context, call, Qt::QueuedConnection);
+void Post(TForm* context, F call) {
+  QMetaObject::invokeMethod(NativeWidget(context), call, Qt::QueuedConnection);
 }
 
 // Each test gets an application object of its own in place of the process's one.
@@ -107,7 +108,7 @@ class ApplicationTest : public ::testing::Test {
   }
   // Runs the message loop with start queued first; gives up after a few seconds.
   void RunWith(std::function<void()> start) {
-    QTimer::singleShot(0, form_, std::move(start));
+    QTimer::singleShot(0, NativeWidget(form_), std::move(start));
     QTimer watchdog;
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [this] {
@@ -149,7 +150,7 @@ TEST_F(ApplicationTest, HandlerExceptionsAreShownAndTheWindowGoesOn) {
     Click(form_->ThrowButton);
     Click(form_->CountButton);
     EXPECT_EQ(app_.HandlerDepth(), 0);
-    EXPECT_TRUE(form_->isVisible());
+    EXPECT_TRUE(form_->Visible());
     Click(form_->ExitButton);
   });
   // Framework exceptions with their message, others with what() or nothing.
@@ -165,7 +166,7 @@ TEST_F(ApplicationTest, CloseWaitsForTheRunningHandler) {
     } else if (pass == 6) {
       Post(form_, [this] {
         QCloseEvent close;
-        QApplication::sendEvent(form_->windowHandle(), &close);
+        QApplication::sendEvent(NativeWidget(form_)->windowHandle(), &close);
       });
     } else if (pass == 9) {
       Post(form_, [this] { Click(form_->LoopButton); });
@@ -176,14 +177,14 @@ TEST_F(ApplicationTest, CloseWaitsForTheRunningHandler) {
             (std::vector<std::string>{"loop start", "exit", "stop", "loop end, shown"}));
   EXPECT_GE(form_->passesAfterClose, 5);
   EXPECT_EQ(form_->visiblePassesAfterClose, form_->passesAfterClose);
-  EXPECT_FALSE(form_->isVisible());
+  EXPECT_FALSE(form_->Visible());
   EXPECT_FALSE(form_->ClosePending());
 }
 
 TEST_F(ApplicationTest, CloseWithoutHandlerTakesEffectAtOnce) {
-  form_->show();
+  form_->Show();
   form_->Close();
-  EXPECT_FALSE(form_->isVisible());
+  EXPECT_FALSE(form_->Visible());
   EXPECT_FALSE(form_->ClosePending());
 }
 
@@ -233,10 +234,10 @@ TEST(Controls, ButtonFontColourIsItsOwn) {
   EXPECT_EQ(first->FontColor(), clWindowText);
   first->SetFontColor(255);
   EXPECT_EQ(first->FontColor(), 255);
-  EXPECT_EQ(first->palette().color(QPalette::ButtonText), QColor(255, 0, 0));
+  EXPECT_EQ(NativeWidget(first)->palette().color(QPalette::ButtonText), QColor(255, 0, 0));
   first->SetFontColor(32768);
-  EXPECT_EQ(first->palette().color(QPalette::ButtonText), QColor(0, 128, 0));
-  EXPECT_EQ(second->palette().color(QPalette::ButtonText),
+  EXPECT_EQ(NativeWidget(first)->palette().color(QPalette::ButtonText), QColor(0, 128, 0));
+  EXPECT_EQ(NativeWidget(second)->palette().color(QPalette::ButtonText),
             QApplication::palette().color(QPalette::WindowText));
   EXPECT_EQ(ColorToQColor(0x00332211), QColor(0x11, 0x22, 0x33));
   EXPECT_EQ(ColorToQColor(clBtnFace), QApplication::palette().color(QPalette::Button));

@@ -10,6 +10,7 @@
 
 #include "app/entry.h"
 #include "framework/application.h"
+#include "framework/qt/native.h"
 #include "ui/unit1.h"
 
 namespace {
@@ -39,14 +40,14 @@ using AppEntry = ::testing::Test;
 
 TEST_F(AppEntry, ExitClickEndsTheLoopWithCodeZero) {
   bool shown = false;
-  QPointer<TForm1> window;
+  QPointer<QWidget> window;
   const EntryRun run = RunEntry([&] {
     ASSERT_NE(Form1, nullptr);
-    window = Form1;
-    shown = Form1->isVisible();
-    QTest::mouseClick(Form1->Button4, Qt::LeftButton);
+    window = NativeWidget(Form1);
+    shown = Form1->Visible();
+    QTest::mouseClick(NativeWidget(Form1->Button4), Qt::LeftButton);
     // The close takes effect once the click has been handled.
-    EXPECT_FALSE(Form1->isVisible());
+    EXPECT_FALSE(Form1->Visible());
   });
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);
@@ -63,10 +64,10 @@ TEST_F(AppEntry, TitleIsTheApplicationsCaptionStaysForm1) {
   bool mainForm = false;
   const EntryRun run = RunEntry([&] {
     title = Application->Title();
-    caption = Form1->windowTitle();
-    windowCaption = Form1->windowHandle()->title();
+    caption = NativeWidget(Form1)->windowTitle();
+    windowCaption = NativeWidget(Form1)->windowHandle()->title();
     mainForm = Application->MainForm() == Form1;
-    Form1->Button4->click();
+    Form1->Button4->Click();
   });
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(title, "pavo");
@@ -79,8 +80,8 @@ TEST_F(AppEntry, TitleIsTheApplicationsCaptionStaysForm1) {
 
 TEST_F(AppEntry, ClosingFromTheTitleBarEndsTheLoop) {
   const EntryRun run = RunEntry([] {
-    Form1->windowHandle()->close();
-    EXPECT_FALSE(Form1->isVisible());
+    NativeWidget(Form1)->windowHandle()->close();
+    EXPECT_FALSE(Form1->Visible());
   });
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);
@@ -94,9 +95,9 @@ TEST_F(AppEntry, PortConversionErrorIsShownAndTheWindowStays) {
     // What a reading action does first with the port box.
     Form1->ComboBox1->SetText("");
     Form1->Button1->SetOnClick([](TObject*) { StrToInt(Form1->ComboBox1->Text()); });
-    QTest::mouseClick(Form1->Button1, Qt::LeftButton);
-    visibleAfter = Form1->isVisible();
-    QTest::mouseClick(Form1->Button4, Qt::LeftButton);
+    QTest::mouseClick(NativeWidget(Form1->Button1), Qt::LeftButton);
+    visibleAfter = Form1->Visible();
+    QTest::mouseClick(NativeWidget(Form1->Button4), Qt::LeftButton);
   });
   Application->SetExceptionDisplay({});
   EXPECT_FALSE(run.timedOut);

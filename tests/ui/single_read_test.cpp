@@ -43,7 +43,7 @@ class SingleRead : public FormTest {
     };
     return port;
   }
-  void Click() { form->Button2->click(); }
+  void Click() { form->Button2->Click(); }
 
   std::vector<ButtonLook> lookDuringExchange;
 };
@@ -219,7 +219,7 @@ TEST_F(SingleReadOnALine, RecordsTheReaderReply) {
     }
     reader.Write(Reply);
   });
-  form->Button2->click();
+  form->Button2->Click();
   pty.Join();
 
   EXPECT_EQ(pty.Failure(), "");

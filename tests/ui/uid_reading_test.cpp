@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <string>
 #include <utility>
@@ -62,16 +63,17 @@ class UidReading : public FormTest {
         p.Receive(Join({UidReply, streams[n]}), 5);
       }
     };
-    QObject::connect(form->Edit1, &QLineEdit::textChanged, [this, &port](const QString& text) {
-      edits.push_back({text.toStdString(), port.Unread()});
-    });
+    QObject::connect(Native<QLineEdit>(form->Edit1), &QLineEdit::textChanged,
+                     [this, &port](const QString& text) {
+                       edits.push_back({text.toStdString(), port.Unread()});
+                     });
     return port;
   }
   // Clicks "UID" and has a stopping click arrive at fake time stopAt; returns when the
   // handler has returned.
   void RunUntil(std::uint64_t stopAt) {
     os.At(stopAt, [this] { PostClick(form->Button1); });
-    form->Button1->click();
+    form->Button1->Click();
   }
   std::vector<std::string> EditTexts() const {
     std::vector<std::string> texts;
@@ -177,15 +179,15 @@ TEST_F(UidReading, AStopMakesOneMorePassAndARestartBeginsAfresh) {
 
 TEST_F(UidReading, APortThatDoesNotOpenOrNoNumberStartsNothing) {
   form->ComboBox1->SetText("05");
-  form->Button1->click();
-  form->Button1->click();
+  form->Button1->Click();
+  form->Button1->Click();
   EXPECT_EQ(os.Trace(),
             (std::vector<std::string>{"CreateFile(COM5, 0xC0000000, 0, 3, 0) -> false",
                                       "CreateFile(COM5, 0xC0000000, 0, 3, 0) -> false"}));
   EXPECT_EQ(UidLoopRunning, 0);
 
   form->ComboBox1->SetText("abc");
-  form->Button1->click();
+  form->Button1->Click();
   EXPECT_EQ(shown, (std::vector<std::string>{"'abc' is not a valid integer value"}));
   EXPECT_EQ(os.Calls().size(), 2u);
   EXPECT_EQ(UidLoopRunning, 0);
@@ -199,7 +201,8 @@ TEST_F(UidReading, OtherStartsAreRefusedWhileTheLoopHoldsThePort) {
   fake::FakePort& com1 = Reader({Join({Record(TagA), Record(TagB)})});
   fake::FakePort& com2 = os.AddPort("COM2");
   std::vector<ButtonLook> looks;
-  QObject::connect(form->Button2, &QPushButton::clicked, [&] { looks.push_back(Look()); });
+  QObject::connect(Native<QPushButton>(form->Button2), &QPushButton::clicked,
+                   [&] { looks.push_back(Look()); });
   for (std::uint64_t at : {1000u, 3500u}) {
     os.At(at, [this, at] {
       form->ComboBox1->SetText(at == 1000 ? "01" : "02");
@@ -234,19 +237,19 @@ TEST_F(UidReading, OtherStartsAreRefusedWhileTheLoopHoldsThePort) {
   };
   com1.ClearLine();
   form->ComboBox1->SetText("01");
-  form->Button2->click();
+  form->Button2->Click();
   EXPECT_TRUE(dir.Exists("RFID.txt"));
 }
 
 TEST_F(UidReading, ClosingTheWindowWaitsForTheStop) {
   Reader({Record(TagA)});
-  form->show();
+  form->Show();
   bool visibleAfterExit = false;
   os.At(1000, [this] { PostClick(form->Button4); });
-  os.At(2000, [&] { visibleAfterExit = form->isVisible(); });
+  os.At(2000, [&] { visibleAfterExit = form->Visible(); });
   RunUntil(3000);
   EXPECT_TRUE(visibleAfterExit);
-  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(form->Visible());
   EXPECT_EQ(os.Count("CloseHandle"), 1u);
 }
 
@@ -274,13 +277,14 @@ TEST_F(UidReadingOnALine, ShowsTheTagTheReaderReports) {
     reader.Write(Join({UidReply, Record(TagB)}));
   });
   // Stop as soon as the tag is shown; give up after 15 s.
-  QObject::connect(form->Edit1, &QLineEdit::textChanged, [this](const QString& text) {
-    if (!text.isEmpty()) {
-      PostClick(form->Button1);
-    }
-  });
-  QTimer::singleShot(15000, form->Button1, [this] { form->Button1->click(); });
-  form->Button1->click();
+  QObject::connect(Native<QLineEdit>(form->Edit1), &QLineEdit::textChanged,
+                   [this](const QString& text) {
+                     if (!text.isEmpty()) {
+                       PostClick(form->Button1);
+                     }
+                   });
+  QTimer::singleShot(15000, NativeWidget(form->Button1), [this] { form->Button1->Click(); });
+  form->Button1->Click();
   pty.Join();
 
   EXPECT_EQ(pty.Failure(), "");

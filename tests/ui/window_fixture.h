@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "framework/application.h"
+#include "framework/qt/native.h"
 #include "ui/unit1.h"
 
 // The look of Button2 at one moment.
@@ -51,7 +52,7 @@ class WindowTest : public ::testing::Test {
   }
   // Queues a click, as the operator's would be: it is handled when events are dispatched.
   static void PostClick(TButton* button) {
-    QMetaObject::invokeMethod(button, "click", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(NativeWidget(button), "click", Qt::QueuedConnection);
   }
 
   TApplication app_;

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "framework/application.h"
+#include "framework/qt/native.h"
 #include "ui/unit1.h"
 
 namespace {
@@ -24,11 +25,11 @@ bool ReadOneIdentifier() {
   auto stop = [&stopPosted] {
     if (!stopPosted && UidLoopRunning == 1) {
       stopPosted = true;
-      QMetaObject::invokeMethod(Form1->Button1, "click", Qt::QueuedConnection);
+      QMetaObject::invokeMethod(NativeWidget(Form1->Button1), "click", Qt::QueuedConnection);
     }
   };
-  const QMetaObject::Connection watch =
-      QObject::connect(Form1->Edit1, &QLineEdit::textChanged, [&](const QString& text) {
+  const QMetaObject::Connection watch = QObject::connect(
+      Native<QLineEdit>(Form1->Edit1), &QLineEdit::textChanged, [&](const QString& text) {
         if (!text.isEmpty()) {
           shown = true;
           stop();
@@ -38,7 +39,7 @@ bool ReadOneIdentifier() {
   guard.setSingleShot(true);
   QObject::connect(&guard, &QTimer::timeout, stop);
   guard.start(30000);
-  Form1->Button1->click();
+  Form1->Button1->Click();
   QObject::disconnect(watch);
   return shown;
 }
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
   Application->Initialize();
   Application->SetTitle("pavo");
   Application->CreateForm(Form1);
-  Form1->show();
+  Form1->Show();
   Application->ProcessMessages();
   if (uid && !ReadOneIdentifier()) {
     std::fprintf(stderr, "%s: no identifier was shown on port %s\n", argv[0],
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
     Application->Finalize();
     return 1;
   }
-  const bool saved = Form1->grab().save(QString::fromLocal8Bit(file), "PNG");
+  const bool saved = NativeWidget(Form1)->grab().save(QString::fromLocal8Bit(file), "PNG");
   Application->Finalize();
   if (!saved) {
     std::fprintf(stderr, "%s: cannot write %s\n", argv[0], file);
