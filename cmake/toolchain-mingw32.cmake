@@ -1,7 +1,7 @@
 # Cross build for 32-bit Windows with Debian's MinGW-w64 (posix thread model), linked
 # statically so that the programs run under Wine or on Windows without MinGW's DLLs.
 #   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
-#         -DPAVO_GUI=OFF -DPAVO_BENCH=OFF
+#         -DCMAKE_BUILD_TYPE=Release -DPAVO_BENCH=OFF
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
@@ -17,6 +17,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Release programs without their symbol tables: pavo.exe is handed out as it is.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
 # Test programs run under Wine. Test discovery waits until CTest runs, so that building
 # never starts Wine.

@@ -129,6 +129,12 @@ void TForm1::Button1Click(TObject* /*Sender*/) {
         }
       }
     }
+    // A close of the window asks for the end of the program: it stops the loop as a
+    // stopping click would, and takes effect once this handler has returned.
+    if (ClosePending()) {
+      UidLoopRunning = 0;
+      UidStopRequested = 1;
+    }
     if (UidStopRequested == 1) {
       break;
     }

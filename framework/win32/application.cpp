@@ -1,0 +1,178 @@
+#include "framework/application.h"
+
+#include <string>
+
+#include "framework/win32/native.h"
+
+struct TApplication::Native {
+  // The application's own window: it carries the title on the task bar and owns the forms,
+  // so that the forms' captions stay their own.
+  HWND window = nullptr;
+};
+
+namespace {
+
+TApplication theApplication;
+HWND applicationWindow = nullptr;
+constexpr const char* kApplicationClass = "TApplication";
+
+LRESULT CALLBACK ApplicationProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  TForm* main = Application != nullptr ? Application->MainForm() : nullptr;
+  HWND form = main != nullptr ? main->Impl().hwnd : nullptr;
+  switch (message) {
+    case WM_SYSCOMMAND:
+      // The task bar button: minimising hides the form with the application, restoring
+      // brings it back; closing closes the main form.
+      switch (wParam & 0xFFF0) {
+        case SC_MINIMIZE:
+          if (form != nullptr) {
+            ShowWindow(form, SW_HIDE);
+          }
+          break;
+        case SC_RESTORE: {
+          const LRESULT result = DefWindowProcA(hwnd, message, wParam, lParam);
+          if (form != nullptr && !main->ClosePending()) {
+            ShowWindow(form, SW_SHOW);
+            SetForegroundWindow(form);
+          }
+          return result;
+        }
+        case SC_CLOSE:
+          if (main != nullptr) {
+            main->Close();
+          }
+          return 0;
+        default:
+          break;
+      }
+      break;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) != WA_INACTIVE && form != nullptr && IsWindowVisible(form)) {
+        SetActiveWindow(form);
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      if (main != nullptr) {
+        main->Close();
+      }
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+void Dispatch(MSG& msg) {
+  if (!IsFormNavigation(msg)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+}  // namespace
+
+TApplication* Application = &theApplication;
+
+HWND ApplicationWindow() {
+  return applicationWindow;
+}
+
+bool IsFormNavigation(MSG& msg) {
+  // Tab, arrows and the like move between the controls of the form they are typed in.
+  HWND top = GetAncestor(msg.hwnd, GA_ROOT);
+  if (top == nullptr || top == applicationWindow) {
+    return false;
+  }
+  char className[16] = {};
+  GetClassNameA(top, className, sizeof className);
+  // Message boxes handle their own keys.
+  if (std::string(className) == "#32770") {
+    return false;
+  }
+  return IsDialogMessageA(top, &msg) != FALSE;
+}
+
+TApplication::TApplication() : native_(std::make_unique<Native>()) {}
+
+TApplication::~TApplication() {
+  DestroyForms();
+}
+
+void TApplication::Finalize() {
+  DestroyForms();
+  if (native_->window != nullptr) {
+    DestroyWindow(native_->window);
+    native_->window = nullptr;
+    applicationWindow = nullptr;
+  }
+}
+
+void TApplication::Initialize() {
+  // The layout's pixels are scaled to the screen's resolution by the program itself.
+  SetProcessDPIAware();
+  if (native_->window != nullptr) {
+    return;
+  }
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = ApplicationProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+  wc.lpszClassName = kApplicationClass;
+  RegisterClassExA(&wc);
+  // No size and off to the middle of the screen: only its task bar button is seen.
+  native_->window =
+      CreateWindowExA(0, kApplicationClass, title_.c_str(),
+                      WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                      GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0,
+                      nullptr, nullptr, wc.hInstance, nullptr);
+  applicationWindow = native_->window;
+}
+
+void TApplication::SetTitle(const std::string& title) {
+  title_ = title;
+  if (native_->window != nullptr) {
+    SetWindowTextA(native_->window, title.c_str());
+  }
+}
+
+void TApplication::Run() {
+  if (mainForm_ == nullptr) {
+    return;
+  }
+  if (native_->window != nullptr) {
+    ShowWindow(native_->window, SW_SHOWNOACTIVATE);
+  }
+  mainForm_->Show();
+  SetForegroundWindow(mainForm_->Impl().hwnd);
+  running_ = true;
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    Dispatch(msg);
+  }
+  running_ = false;
+}
+
+void TApplication::ProcessMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // For the loop of Run, which ends by it.
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    Dispatch(msg);
+  }
+}
+
+void TApplication::ShowErrorBox(const std::string& message) {
+  HWND owner = mainForm_ != nullptr ? mainForm_->Impl().hwnd : native_->window;
+  MessageBoxA(owner, message.c_str(), title_.c_str(), MB_OK | MB_ICONERROR);
+}
+
+void TApplication::MainFormClosed() {
+  if (running_) {
+    PostQuitMessage(0);
+  }
+}

@@ -1,0 +1,41 @@
+// The Win32 side of the framework's forms and controls: the window handle behind each.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/controls.h"
+
+class TWidgetImpl {
+ public:
+  TWidgetImpl() = default;
+  ~TWidgetImpl() {
+    if (hwnd != nullptr) {
+      DestroyWindow(hwnd);
+    }
+    if (font != nullptr) {
+      DeleteObject(font);
+    }
+    if (brush != nullptr) {
+      DeleteObject(brush);
+    }
+  }
+  TWidgetImpl(const TWidgetImpl&) = delete;
+  TWidgetImpl& operator=(const TWidgetImpl&) = delete;
+
+  HWND hwnd = nullptr;
+  // The font of the form, or of a control that has one of its own (else null).
+  HFONT font = nullptr;
+  // A form's background when it is not the system's button face (else null).
+  HBRUSH brush = nullptr;
+};
+
+// Pixels at 96 dpi to pixels on this screen.
+int ScaleToScreen(int pixels);
+// A colour as GDI draws it: system colours from the current scheme.
+COLORREF ColorToRGB(TColor color);
+// The hidden-caption window that stands for the application on the task bar and owns
+// the forms (null before Initialize).
+HWND ApplicationWindow();
+// Whether msg is a key that moves the focus between a form's controls (Tab and the like)
+// and has been handled as such.
+bool IsFormNavigation(MSG& msg);
