@@ -54,6 +54,7 @@ void TForm::SetColor(TColor color) {
   pal.setColor(QPalette::Window, ColorToQColor(color));
   setPalette(pal);
   setAutoFillBackground(true);
+  repaint();
 }
 
 void TForm::Close() {
@@ -86,6 +87,12 @@ std::string TButton::Caption() const {
 
 void TButton::SetCaption(const std::string& caption) {
   setText(FromLocal8Bit(caption));
+  repaint();
+}
+
+void TButton::SetEnabled(bool enabled) {
+  setEnabled(enabled);
+  repaint();
 }
 
 void TButton::SetFontColor(TColor color) {
@@ -93,6 +100,7 @@ void TButton::SetFontColor(TColor color) {
   QPalette pal = palette();
   pal.setColor(QPalette::ButtonText, ColorToQColor(color));
   setPalette(pal);
+  repaint();
 }
 
 std::string TEdit::Text() const {
@@ -101,6 +109,10 @@ std::string TEdit::Text() const {
 
 void TEdit::SetText(const std::string& text) {
   setText(FromLocal8Bit(text));
+  // QLineEdit leaves the cursor, and with it the view, at the end of a new text; a 500-digit
+  // reading would show only its trailing zeros.
+  setCursorPosition(0);
+  repaint();
 }
 
 TComboBox::TComboBox(QWidget* parent) : QComboBox(parent) {
@@ -114,6 +126,7 @@ std::string TComboBox::Text() const {
 
 void TComboBox::SetText(const std::string& text) {
   setEditText(FromLocal8Bit(text));
+  repaint();
 }
 
 void TComboBox::AddItem(const std::string& item) {
@@ -135,6 +148,7 @@ std::string TLabel::Caption() const {
 void TLabel::SetCaption(const std::string& caption) {
   setText(FromLocal8Bit(caption));
   Fit();
+  repaint();
 }
 
 void TLabel::SetAutoSize(bool autoSize) {

@@ -1,5 +1,10 @@
 // The window classes the program is written against, on Qt Widgets.
 // Texts are std::string in the local 8-bit encoding.
+//
+// A property set on a control is painted before the setter returns: click handlers block
+// the GUI thread (a single read for up to 0.6 s), and what they set must be on screen
+// meanwhile. The changed control is repainted on its own; no other events are dispatched,
+// so no other handler can run inside a setter.
 #pragma once
 
 #include <QComboBox>
@@ -66,7 +71,7 @@ class TButton : public QPushButton {
   std::string Caption() const;
   void SetCaption(const std::string& caption);
   bool Enabled() const { return isEnabled(); }
-  void SetEnabled(bool enabled) { setEnabled(enabled); }
+  void SetEnabled(bool enabled);
   // The colour of the caption, part of the button's own font.
   TColor FontColor() const { return fontColor_; }
   void SetFontColor(TColor color);
@@ -84,6 +89,7 @@ class TEdit : public QLineEdit {
   explicit TEdit(QWidget* parent = nullptr) : QLineEdit(parent) {}
 
   std::string Text() const;
+  // Shows the new text from its first character, however long it is.
   void SetText(const std::string& text);
 };
 

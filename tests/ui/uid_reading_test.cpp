@@ -10,6 +10,7 @@
 
 #include "tests/ui/form_fixture.h"
 #include "tests/ui/line_fixture.h"
+#include "tests/ui/screen.h"
 #include "text/date_time_text.h"
 
 namespace {
@@ -111,6 +112,37 @@ TEST_F(UidReading, ShowsATagWithDateAndTimeAtItsTwentyFourthByte) {
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(port.Timeouts, (platform::CommTimeouts{}));
   EXPECT_TRUE(shown.empty());
+}
+
+// The identifier, date and time are on screen as soon as the loop lets the first event
+// through after showing them, before anything else the pass has queued is painted.
+TEST_F(UidReading, WhatAPassShowsIsOnScreenInThatPass) {
+  Reader({Record(TagA)});
+  screen::Show(form);
+  const std::vector<TEdit*> boxes = {form->Edit1, form->Edit2, form->Edit3};
+  std::vector<QImage> before, during;
+  for (TEdit* box : boxes) {
+    before.push_back(screen::Shown(box));
+  }
+  QObject::connect(form->Edit3, &QLineEdit::textChanged, [&] {
+    QMetaObject::invokeMethod(
+        form,
+        [&] {
+          for (TEdit* box : boxes) {
+            during.push_back(screen::Shown(box));
+          }
+        },
+        Qt::QueuedConnection);
+    PostClick(form->Button1);
+  });
+  form->Button1->click();
+  screen::Settle();
+
+  ASSERT_EQ(during.size(), boxes.size());
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    EXPECT_NE(during[i], before[i]) << boxes[i]->Text();
+    EXPECT_EQ(during[i], screen::Shown(boxes[i])) << boxes[i]->Text();
+  }
 }
 
 TEST_F(UidReading, TagsFollowOneAnotherEveryTwentyFourBytes) {

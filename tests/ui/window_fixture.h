@@ -28,7 +28,6 @@ inline std::ostream& operator<<(std::ostream& out, const ButtonLook& look) {
 }
 
 const ButtonLook IdleLook{true, "Start", 32768};
-const ButtonLook BusyLook{false, "Stop", 255};
 
 class WindowTest : public ::testing::Test {
  protected:
