@@ -1,8 +1,7 @@
-// What the platform shows of a window: the window's backing store as the offscreen
-// platform presents it (QScreen::grabWindow), not a fresh rendering of the widgets, so a
-// control that was changed but not yet painted shows its old look here. Grabs are compared
-// with other grabs of the same box on the same machine, which keeps fonts and
-// anti-aliasing out of the comparison.
+// What the platform shows of a window: its backing store as the offscreen platform presents
+// it (QScreen::grabWindow), not a fresh rendering, so a control changed but not yet painted
+// shows its old look. Grabs are compared with grabs of the same box on the same machine,
+// which keeps fonts and anti-aliasing out of the comparison.
 #pragma once
 
 #include <QCoreApplication>
@@ -14,17 +13,11 @@
 
 namespace screen {
 
-// Lets what is pending be painted, as the message loop would.
-inline void Settle() {
-  QCoreApplication::sendPostedEvents();
-  QCoreApplication::processEvents();
-}
-
 // Shows the window and waits until the platform shows its first frame.
 inline void Show(QWidget* window) {
   window->show();
   EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
-  Settle();
+  QCoreApplication::processEvents();
 }
 
 // The box of a control as the platform shows it now.
@@ -36,15 +29,14 @@ inline QImage Shown(const QWidget* control) {
       .toImage();
 }
 
-// How many pixels are clearly of the colour that dominates in `channel` (0 red, 1 green).
+// How many pixels are clearly red (channel 0) or green (channel 1).
 inline int Tinted(const QImage& image, int channel) {
   int count = 0;
   for (int y = 0; y < image.height(); ++y) {
     for (int x = 0; x < image.width(); ++x) {
       const QColor c = image.pixelColor(x, y);
       const int main = channel == 0 ? c.red() : c.green();
-      const int other = channel == 0 ? std::max(c.green(), c.blue()) : std::max(c.red(), c.blue());
-      count += main >= 96 && main - other >= 64;
+      count += main >= 96 && main - std::max(c.blue(), c.red() + c.green() - main) >= 64;
     }
   }
   return count;
