@@ -2,6 +2,11 @@
 // front end (framework/qt/, framework/win32/) defines TWidgetImpl, the native window behind
 // a form or control, and the member functions that talk to it.
 // Texts are std::string in the local 8-bit encoding.
+//
+// A property set on a control is painted before the setter returns: click handlers block
+// the GUI thread (a single read for up to 0.6 s), and what they set must be on screen
+// meanwhile. The changed control is repainted on its own; no other events are dispatched,
+// so no other handler can run inside a setter.
 #pragma once
 
 #include <cstdint>

@@ -137,6 +137,7 @@ bool TControl::Enabled() const {
 
 void TControl::SetEnabled(bool enabled) {
   impl_->widget->setEnabled(enabled);
+  impl_->widget->repaint();
 }
 
 void TControl::SetFont(const TFont& font) {
@@ -178,6 +179,7 @@ void TForm::SetColor(TColor color) {
   pal.setColor(QPalette::Window, ColorToQColor(color));
   impl_->widget->setPalette(pal);
   impl_->widget->setAutoFillBackground(true);
+  impl_->widget->repaint();
 }
 
 void TForm::SetBounds(int left, int top, int clientWidth, int clientHeight) {
@@ -223,6 +225,7 @@ std::string TButton::Caption() const {
 
 void TButton::SetCaption(const std::string& caption) {
   Native<QPushButton>(this)->setText(FromLocal8Bit(caption));
+  impl_->widget->repaint();
 }
 
 void TButton::SetFontColor(TColor color) {
@@ -231,6 +234,7 @@ void TButton::SetFontColor(TColor color) {
   QPalette pal = button->palette();
   pal.setColor(QPalette::ButtonText, ColorToQColor(color));
   button->setPalette(pal);
+  button->repaint();
 }
 
 void TButton::Click() {
@@ -248,7 +252,12 @@ std::string TEdit::Text() const {
 }
 
 void TEdit::SetText(const std::string& text) {
-  Native<QLineEdit>(this)->setText(FromLocal8Bit(text));
+  auto* edit = Native<QLineEdit>(this);
+  edit->setText(FromLocal8Bit(text));
+  // QLineEdit leaves the cursor, and with it the view, at the end of a new text; a 500-digit
+  // reading would show only its trailing zeros.
+  edit->setCursorPosition(0);
+  edit->repaint();
 }
 
 // --- TComboBox
@@ -266,6 +275,7 @@ std::string TComboBox::Text() const {
 
 void TComboBox::SetText(const std::string& text) {
   Native<QComboBox>(this)->setEditText(FromLocal8Bit(text));
+  impl_->widget->repaint();
 }
 
 void TComboBox::AddItem(const std::string& item) {
@@ -294,6 +304,7 @@ std::string TLabel::Caption() const {
 void TLabel::SetCaption(const std::string& caption) {
   Native<QLabel>(this)->setText(FromLocal8Bit(caption));
   static_cast<LabelWidget*>(Native<QLabel>(this))->Fit();
+  impl_->widget->repaint();
 }
 
 void TLabel::SetAutoSize(bool autoSize) {

@@ -43,17 +43,59 @@ TDateTime Time() {
 
 namespace {
 
-// The locale's short time format, with seconds where it leaves them out: readings taken
-// a few seconds apart must be told apart in the window and in the record file.
+// The locale's long time format without its time-zone name, e.g. "HH 'h' mm 'min' ss 's'".
+// The zone is a run of 't' outside quotes, alone or in brackets; the blanks it leaves go.
+QString LongTimeFormatWithoutZone(const QLocale& locale) {
+  const QString format = locale.timeFormat(QLocale::LongFormat);
+  QString result;
+  bool quoted = false;
+  for (int i = 0; i < format.size(); ++i) {
+    const QChar c = format.at(i);
+    if (c == QLatin1Char('\'')) {
+      quoted = !quoted;
+    } else if (!quoted && c == QLatin1Char('t')) {
+      int end = i;
+      while (end < format.size() && format.at(end) == QLatin1Char('t')) {
+        ++end;
+      }
+      const bool bracketed =
+          !result.isEmpty() && end < format.size() &&
+          ((result.endsWith(QLatin1Char('(')) && format.at(end) == QLatin1Char(')')) ||
+           (result.endsWith(QLatin1Char('[')) && format.at(end) == QLatin1Char(']')));
+      if (bracketed) {
+        result.chop(1);
+        ++end;
+      }
+      i = end - 1;
+      continue;
+    }
+    result.append(c);
+  }
+  return result.simplified();
+}
+
+// The user's time format with seconds: readings taken a few seconds apart must be told
+// apart in the window and in the record file. A short format without seconds gets them
+// after the minutes, with the separator it puts between hours and minutes ("H.mm" becomes
+// "H.mm.ss", "h:mm AP" becomes "h:mm:ss AP"); where that separator is not a single mark
+// (fr_CA: "HH 'h' mm"), the locale's long format is taken, which has seconds in the
+// locale's own words, without its time-zone name.
 QString TimeFormat() {
-  QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
-  if (!format.contains(QLatin1Char('s'))) {
-    const int minutes = format.lastIndexOf(QLatin1String("mm"));
-    if (minutes >= 0) {
-      format.insert(minutes + 2, QLatin1String(":ss"));
+  const QLocale locale = QLocale::system();
+  QString format = locale.timeFormat(QLocale::ShortFormat);
+  if (format.contains(QLatin1Char('s'))) {
+    return format;
+  }
+  const int minutes = format.indexOf(QLatin1String("mm"));
+  if (minutes >= 2) {
+    const QChar separator = format.at(minutes - 1);
+    const QChar hour = format.at(minutes - 2);
+    if ((hour == QLatin1Char('h') || hour == QLatin1Char('H')) && !separator.isLetterOrNumber() &&
+        !separator.isSpace() && separator != QLatin1Char('\'')) {
+      return format.insert(minutes + 2, QString(separator) + QLatin1String("ss"));
     }
   }
-  return format;
+  return LongTimeFormatWithoutZone(locale);
 }
 
 }  // namespace

@@ -227,20 +227,4 @@ TEST_F(ApplicationTest, StandardDisplayIsAModalErrorBoxWithTheMessage) {
   EXPECT_EQ(icon, QMessageBox::Critical);
 }
 
-TEST(Controls, ButtonFontColourIsItsOwn) {
-  TForm form;
-  auto* first = new TButton(&form);
-  auto* second = new TButton(&form);
-  EXPECT_EQ(first->FontColor(), clWindowText);
-  first->SetFontColor(255);
-  EXPECT_EQ(first->FontColor(), 255);
-  EXPECT_EQ(NativeWidget(first)->palette().color(QPalette::ButtonText), QColor(255, 0, 0));
-  first->SetFontColor(32768);
-  EXPECT_EQ(NativeWidget(first)->palette().color(QPalette::ButtonText), QColor(0, 128, 0));
-  EXPECT_EQ(NativeWidget(second)->palette().color(QPalette::ButtonText),
-            QApplication::palette().color(QPalette::WindowText));
-  EXPECT_EQ(ColorToQColor(0x00332211), QColor(0x11, 0x22, 0x33));
-  EXPECT_EQ(ColorToQColor(clBtnFace), QApplication::palette().color(QPalette::Button));
-}
-
 }  // namespace

@@ -1,16 +1,24 @@
 // Test entry for everything that uses Qt: an offscreen QApplication and a fixed locale,
 // so texts and pixels are the same on every machine. PAVO_TEST_LOCALE picks another
-// locale (e.g. de_DE.UTF-8) for the cases that check regional formats.
+// locale (e.g. fi_FI.UTF-8) for the cases that check regional formats; it must be
+// installed (scripts/setup does), as it would be on a user's machine.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QByteArray>
+#include <clocale>
+#include <cstdio>
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   QByteArray locale = qgetenv("PAVO_TEST_LOCALE");
+  if (!locale.isEmpty() && std::setlocale(LC_ALL, locale.constData()) == nullptr) {
+    std::fprintf(stderr, "the locale %s is not installed (scripts/setup installs it)\n",
+                 locale.constData());
+    return 1;
+  }
   qputenv("LC_ALL", locale.isEmpty() ? QByteArray("C") : locale);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);

@@ -4,6 +4,7 @@
 
 #include <QLocale>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -23,23 +24,21 @@ class DateTimeTextTest : public ::testing::Test {
   }
 };
 
-TEST_F(DateTimeTextTest, BelowOneDayGivesTheTimeAlone) {
-  EXPECT_EQ(Text(0.0), "00:00:00");
-  EXPECT_EQ(Text(0.5), "12:00:00");
-  EXPECT_EQ(Text(-0.25), "06:00:00");
-  EXPECT_EQ(Text(0.999988425925926), "23:59:59");
-}
-
-TEST_F(DateTimeTextTest, WholeDaysGiveTheDateAlone) {
-  EXPECT_EQ(Text(1.0), "31 Dec 1899");
-  EXPECT_EQ(Text(36526.0), "1 Jan 2000");
-}
-
-TEST_F(DateTimeTextTest, OtherwiseDateAndTime) {
-  EXPECT_EQ(Text(1.75), "31 Dec 1899 18:00:00");
-  // A fraction too small to show still makes a date-and-time text: nothing is rounded
-  // before the test.
-  EXPECT_EQ(Text(36526.0000000001), "1 Jan 2000 00:00:00");
+// Below one day the time alone (the last millisecond of a day stays on it), whole days the
+// date alone, otherwise both; a fraction too small to show still makes a date-and-time
+// text: nothing is rounded before the test.
+TEST_F(DateTimeTextTest, TimeDateOrBothByTheValue) {
+  const std::pair<TDateTime, const char*> cases[] = {{0.0, "00:00:00"},
+                                                     {0.5, "12:00:00"},
+                                                     {-0.25, "06:00:00"},
+                                                     {0.9999999999, "23:59:59"},
+                                                     {1.0, "31 Dec 1899"},
+                                                     {36526.0, "1 Jan 2000"},
+                                                     {1.75, "31 Dec 1899 18:00:00"},
+                                                     {36526.0000000001, "1 Jan 2000 00:00:00"}};
+  for (const auto& [value, text] : cases) {
+    EXPECT_EQ(Text(value), text) << value;
+  }
 }
 
 }  // namespace

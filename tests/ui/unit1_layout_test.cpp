@@ -108,12 +108,6 @@ TEST_F(Unit1Layout, WindowFontAndButton2sOwnFont) {
     // A missing face falls back to an installed one of the requested size.
     EXPECT_EQ(QFontInfo(font).pixelSize(), font.pixelSize());
   }
-  // Button2's colour is its own: the other controls keep theirs.
-  form.Button2->SetFontColor(255);
-  EXPECT_EQ(NativeWidget(form.Button2)->palette().color(QPalette::ButtonText), QColor(255, 0, 0));
-  EXPECT_EQ(NativeWidget(form.Button1)->palette().color(QPalette::ButtonText),
-            window->palette().color(QPalette::ButtonText));
-  EXPECT_NE(window->palette().color(QPalette::ButtonText), QColor(255, 0, 0));
 }
 
 }  // namespace

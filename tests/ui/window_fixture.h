@@ -6,30 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <QMetaObject>
-#include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "framework/application.h"
 #include "framework/qt/native.h"
 #include "ui/unit1.h"
 
-// The look of Button2 at one moment.
-struct ButtonLook {
-  bool enabled;
-  std::string caption;
-  TColor color;
-  bool operator==(const ButtonLook& o) const {
-    return enabled == o.enabled && caption == o.caption && color == o.color;
-  }
-};
-inline std::ostream& operator<<(std::ostream& out, const ButtonLook& look) {
-  return out << (look.enabled ? "enabled" : "disabled") << " \"" << look.caption << "\" colour "
-             << look.color;
-}
+// The look of Button2 at one moment: enabled, caption, font colour.
+using ButtonLook = std::tuple<bool, std::string, TColor>;
 
 const ButtonLook IdleLook{true, "Start", 32768};
-const ButtonLook BusyLook{false, "Stop", 255};
 
 class WindowTest : public ::testing::Test {
  protected:

@@ -1,13 +1,16 @@
-// Renders the main window, as the program creates it, into a PNG file.
-// Usage: pavo-screenshot [--uid] FILE (run with QT_QPA_PLATFORM=offscreen on a machine
-// without a display).
-//   --uid  first clicks "UID" with the window's port (COM1 in the current directory, e.g.
-//          reader-sim's link) and stops the reading once Edit1 shows an identifier, so the
-//          picture shows a real reading; without one within 30 s nothing is written.
+// Saves the main window as the platform shows it into a PNG file.
+// Usage: pavo-screenshot [--start | --uid] FILE (run with QT_QPA_PLATFORM=offscreen on a
+// machine without a display).
+//   --start  first clicks "Start" with the window's port (COM1 in the current directory,
+//            e.g. reader-sim's link), so the picture shows a real single read; without a
+//            reading shown nothing is written.
+//   --uid    first clicks "UID" there and stops the reading once Edit1 shows an
+//            identifier; without one within 30 s nothing is written.
 #include <QApplication>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -48,8 +51,9 @@ bool ReadOneIdentifier() {
 
 int main(int argc, char** argv) {
   const bool uid = argc == 3 && std::strcmp(argv[1], "--uid") == 0;
-  if (argc != 2 && !uid) {
-    std::fprintf(stderr, "usage: %s [--uid] FILE.png\n", argv[0]);
+  const bool start = argc == 3 && std::strcmp(argv[1], "--start") == 0;
+  if (argc != 2 && !uid && !start) {
+    std::fprintf(stderr, "usage: %s [--start | --uid] FILE.png\n", argv[0]);
     return 2;
   }
   const char* file = argv[argc - 1];
@@ -58,13 +62,20 @@ int main(int argc, char** argv) {
   Application->CreateForm(Form1);
   Form1->Show();
   Application->ProcessMessages();
-  if (uid && !ReadOneIdentifier()) {
-    std::fprintf(stderr, "%s: no identifier was shown on port %s\n", argv[0],
+  if (start) {
+    Form1->Button2->Click();
+  }
+  if ((uid && !ReadOneIdentifier()) || (start && Form1->Edit1->Text().empty())) {
+    std::fprintf(stderr, "%s: no reading was shown on port %s\n", argv[0],
                  Form1->ComboBox1->Text().c_str());
     Application->Finalize();
     return 1;
   }
-  const bool saved = NativeWidget(Form1)->grab().save(QString::fromLocal8Bit(file), "PNG");
+  Application->ProcessMessages();
+  const bool saved = NativeWidget(Form1)
+                         ->screen()
+                         ->grabWindow(NativeWidget(Form1)->winId())
+                         .save(QString::fromLocal8Bit(file), "PNG");
   Application->Finalize();
   if (!saved) {
     std::fprintf(stderr, "%s: cannot write %s\n", argv[0], file);
