@@ -480,8 +480,10 @@ class PosixPlatform final : public Platform {
 }  // namespace
 
 Platform& OperatingSystem() {
-  static PosixPlatform instance;
-  return instance;
+  // Never destroyed: a process that ends from inside the window's event loop (its display
+  // gone) still closes its port on the way out, after static destructors may have run.
+  static PosixPlatform* const instance = new PosixPlatform;
+  return *instance;
 }
 
 // Non-blocking, so that a FIFO without a reader fails at once (ENXIO) instead of holding
