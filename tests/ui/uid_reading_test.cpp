@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QTimer>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/ui/form_fixture.h"
-#include "tests/ui/line_fixture.h"
 #include "text/date_time_text.h"
 
 namespace {
@@ -394,30 +392,6 @@ TEST_F(UidReading, AStopEndsTheLoopWhileThePortIsGone) {
   // The next click starts afresh once the port is there again.
   Reader({{{50, Record(TagB)}}});
   RunUntil(5000);
-  EXPECT_EQ(form->Edit1->Text(), "E0040150AABBCCDD");
-}
-
-// The real POSIX platform on a pseudo-terminal, with a reader on the other side.
-using UidReadingOnALine = LineTest;
-
-TEST_F(UidReadingOnALine, ShowsTheTagTheReaderReports) {
-  pty.Play([](fake::PseudoTerminal& reader) {
-    if (reader.ReadExactly(UidFrame.size(), 3000) != UidFrame) {
-      throw std::runtime_error("unexpected frame");
-    }
-    reader.Write(Join({UidReply, Record(TagB)}));
-  });
-  // Stop as soon as the tag is shown; give up after 15 s.
-  QObject::connect(form->Edit1, &QLineEdit::textChanged, [this](const QString& text) {
-    if (!text.isEmpty()) {
-      PostClick(form->Button1);
-    }
-  });
-  QTimer::singleShot(15000, form->Button1, [this] { form->Button1->click(); });
-  form->Button1->click();
-  pty.Join();
-
-  EXPECT_EQ(pty.Failure(), "");
   EXPECT_EQ(form->Edit1->Text(), "E0040150AABBCCDD");
 }
 
