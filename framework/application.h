@@ -13,6 +13,7 @@
 #include "framework/sysutils.h"
 
 class QApplication;
+class MainWindowWatch;
 
 class TApplication {
  public:
@@ -43,6 +44,19 @@ class TApplication {
 
   // Shows the main form and dispatches events until it has been closed.
   void Run();
+  // True once the application is to end while a handler still runs: the main form's close
+  // was requested, or its window was destroyed from outside. Handlers that loop with
+  // ProcessMessages leave their loop then, so that the end can take effect.
+  bool Terminated() const;
+  // True when the main window was destroyed by another program rather than closed.
+  bool WindowLost() const { return windowLost_; }
+  // Exit status of a process whose display went away under the message loop.
+  static constexpr int DisplayLostExitCode = 1;
+  // What must not outlive the process when the toolkit ends it from inside the message
+  // loop (the display connection broke: the X server ended, the client was killed). The
+  // handler runs once; then the process ends at once with DisplayLostExitCode, without
+  // the destructors of static objects, which would reach for the display that is gone.
+  void SetOnDisplayLost(std::function<void()> handler);
   // Dispatches the events pending now (handlers may run nested), never waits for more.
   void ProcessMessages();
 
@@ -67,6 +81,12 @@ class TApplication {
 
  private:
   void AddForm(TForm* form, std::function<void()> clearReference);
+  // The main window has been destroyed from outside: the application is to end.
+  void MainWindowDestroyed();
+  // The process is ending from inside Run.
+  [[noreturn]] void EndAfterDisplayLost();
+  friend class MainWindowWatch;
+  friend void EndedInsideRun();
   void ShowErrorBox(const std::string& message);
 
   struct OwnedForm {
@@ -84,6 +104,9 @@ class TApplication {
   ExceptionDisplay display_;
   int handlerDepth_ = 0;
   bool running_ = false;
+  bool windowLost_ = false;
+  std::function<void()> onDisplayLost_;
+  std::unique_ptr<MainWindowWatch> windowWatch_;
 };
 
 // The application object of the process. Tests may point it at one of their own.
