@@ -7,6 +7,7 @@
 int PavoMain() {
   try {
     Application->Initialize();
+    Application->SetOnDisplayLost(ReleaseUidLoopPort);
     Application->SetTitle("pavo");
     Application->CreateForm(Form1);
     Application->Run();
@@ -15,6 +16,7 @@ int PavoMain() {
   } catch (...) {
     Application->ShowException(Exception(""));
   }
+  const bool windowLost = Application->WindowLost();
   Application->Finalize();
-  return 0;
+  return windowLost ? TApplication::DisplayLostExitCode : 0;
 }

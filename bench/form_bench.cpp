@@ -4,7 +4,7 @@
 //    appended it when the click returns), and that time beyond the fixed pauses of the
 //    action (100 ms after the open, 3 + 1 + 1 ms after the writes);
 //  - continuous UID reading ("UID"): the period of a pass of the loop (its start is the
-//    one-byte read after the loop's 100 ms pause) and the CPU time the whole process
+//    read after the loop's 100 ms pause) and the CPU time the whole process
 //    spends per pass, from getrusage over blocks of passes.
 // The window is shown (offscreen unless a platform is chosen), so the edit boxes really
 // repaint. Usage: bench_form [--tsv] [runs]   (default 40 single reads;

@@ -2,7 +2,8 @@
 // the forms, the exception display, and the close that waits for the running handler.
 #include "framework/application.h"
 
-#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 void TApplication::AddForm(TForm* form, std::function<void()> clearReference) {
   forms_.push_back({form, std::move(clearReference)});
@@ -21,6 +22,22 @@ void TApplication::DestroyForms() {
     delete owned.form;
     owned.clearReference();
   }
+}
+
+bool TApplication::Terminated() const {
+  return windowLost_ || (mainForm_ != nullptr && mainForm_->ClosePending());
+}
+
+void TApplication::SetOnDisplayLost(std::function<void()> handler) {
+  onDisplayLost_ = std::move(handler);
+}
+
+void TApplication::EndAfterDisplayLost() {
+  if (onDisplayLost_) {
+    onDisplayLost_();
+  }
+  std::fflush(nullptr);
+  std::_Exit(DisplayLostExitCode);
 }
 
 void TApplication::ShowException(const std::exception& exception) {

@@ -43,6 +43,19 @@ class TApplication {
 
   // Shows the main form and dispatches events until it has been closed.
   void Run();
+  // True once the application is to end while a handler still runs: the main form's close
+  // was requested, or its window was destroyed from outside. Handlers that loop with
+  // ProcessMessages leave their loop then, so that the end can take effect.
+  bool Terminated() const;
+  // True when the main window was destroyed by another program rather than closed.
+  bool WindowLost() const { return windowLost_; }
+  // Exit status of a process whose display went away under the message loop.
+  static constexpr int DisplayLostExitCode = 1;
+  // What must not outlive the process when the toolkit ends it from inside the message
+  // loop (the display connection broke: the X server ended, the client was killed). The
+  // handler runs once; then the process ends at once with DisplayLostExitCode, without
+  // the destructors of static objects, which would reach for the display that is gone.
+  void SetOnDisplayLost(std::function<void()> handler);
   // Dispatches the events pending now (handlers may run nested), never waits for more.
   void ProcessMessages();
 
@@ -68,6 +81,12 @@ class TApplication {
   // The toolkit's side of the application object, defined by the front end.
   struct Native;
 
+  // For the front end: the main window has been destroyed from outside, and the
+  // application is to end.
+  void MainWindowDestroyed();
+  // For the front end: the process is ending from inside Run.
+  [[noreturn]] void EndAfterDisplayLost();
+
  private:
   void AddForm(TForm* form, std::function<void()> clearReference);
   void ShowErrorBox(const std::string& message);
@@ -84,6 +103,8 @@ class TApplication {
   ExceptionDisplay display_;
   int handlerDepth_ = 0;
   bool running_ = false;
+  bool windowLost_ = false;
+  std::function<void()> onDisplayLost_;
 };
 
 // The application object of the process. Tests may point it at one of their own.

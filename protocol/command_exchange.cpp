@@ -12,11 +12,12 @@ std::int32_t RxPos = 0;
 namespace {
 
 // Appends the frame's two length lines to the command log with one write. A log that
-// cannot be opened or written is skipped: nothing in the exchange depends on it.
+// cannot be opened or written without waiting is skipped: nothing in the exchange
+// depends on it.
 void LogFrameLength(int length) {
   char text[40];
   const int size = std::snprintf(text, sizeof text, "len:%i\n  len-2:%i\n", length, length - 2);
-  std::FILE* log = std::fopen(CommandLogName, "a");
+  std::FILE* log = platform::OpenForAppend(CommandLogName);
   if (log == nullptr) {
     return;
   }
@@ -36,11 +37,15 @@ bool SendCommand(const std::uint8_t* frame, std::uint8_t expectedCount) {
 
   const std::uint8_t covered = static_cast<std::uint8_t>(length - 2);
   const std::uint16_t crc = Crc16(frame, covered);
+  platform::Platform& os = platform::Current();
+  // Whatever is waiting now belongs to no reply to this frame: the rest of a long or late
+  // reply, or records sent while nobody read. A UART may drop it at the last close, but a
+  // pty bridge, a network serial server or a reader that talks on does not.
+  os.PurgeComm(PortHandle, platform::PurgeRxClear);
   WriteBlock(frame, covered);
   WriteByte(static_cast<std::uint8_t>(crc >> 8));
   WriteByte(static_cast<std::uint8_t>(crc & 0xFF));
 
-  platform::Platform& os = platform::Current();
   RxPos = 0;
   const std::uint32_t start = os.TimeGetTime();
   std::uint32_t elapsed = 0;

@@ -15,8 +15,8 @@ constexpr const char* CommandLogName = "test.txt";
 // Time limit of the reply, in milliseconds from the end of the last write pause.
 constexpr std::uint32_t ReplyTimeLimit = 500;
 
-// Sends frame (its length byte N first, positions 0..N-3; the checksum is appended here)
-// and collects expectedCount reply bytes. True when they all came (or none was expected)
-// within the time limit; false when the limit ran out first, or when N is below 3 (then
-// nothing is logged or sent). The port must be open.
+// Discards the input waiting on the port, sends frame (its length byte N first, positions
+// 0..N-3; the checksum is appended here) and collects expectedCount reply bytes. True when they all
+// came (or none was expected) within the time limit; false when the limit ran out first, or when N
+// is below 3 (then nothing is logged or sent). The port must be open.
 bool SendCommand(const std::uint8_t* frame, std::uint8_t expectedCount);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ constexpr Handle InvalidHandle = -1;
 constexpr std::uint32_t GenericRead = 0x80000000u;
 constexpr std::uint32_t GenericWrite = 0x40000000u;
 constexpr std::uint32_t OpenExisting = 3;
+
+// PurgeComm: throw away what has come in and not been read (Win32's PURGE_RXCLEAR).
+constexpr std::uint32_t PurgeRxClear = 0x0008u;
 
 // The five read/write time-outs of a port, in milliseconds, in the Win32 field order.
 struct CommTimeouts {
@@ -67,8 +71,11 @@ class Platform {
   virtual bool WriteFile(Handle h, const void* data, std::uint32_t count,
                          std::uint32_t& written) = 0;
   // Read bounded by the port's time-outs; read receives the count actually read
-  // (0 when the time-out ran out first). False when the read itself failed.
+  // (0 when the time-out ran out first). False when the port is lost: the device went
+  // away or the line hung up. A line error that leaves the port usable is no failure.
   virtual bool ReadFile(Handle h, void* buffer, std::uint32_t count, std::uint32_t& read) = 0;
+  // Discards the port's pending input (flags: PurgeRxClear).
+  virtual bool PurgeComm(Handle h, std::uint32_t flags) = 0;
   virtual bool CloseHandle(Handle h) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
   // Milliseconds since some fixed moment, wrapping at 2^32.
@@ -81,6 +88,11 @@ Platform& Current();
 void Install(Platform* platform);
 // The operating system's backend (defined once per OS, in its own backend file).
 Platform& OperatingSystem();
+
+// Opens a file for appending in text mode, like fopen(name, "a"), but never waits: a file
+// that would make the open or a later write wait (a pipe with no reader, a full one)
+// fails instead, with errno set. Defined by the operating system's backend.
+std::FILE* OpenForAppend(const char* name);
 
 // Shorthands for the two services everybody uses.
 inline void Sleep(std::uint32_t milliseconds) {

@@ -81,6 +81,10 @@ std::string Call::ToString() const {
          ") = " + (bytes.empty() ? std::string("none") : Hex(bytes));
   } else if (function == "Sleep") {
     s += std::to_string(numbers.at(0)) + ")";
+  } else if (function == "PurgeComm") {
+    char flags[16];
+    std::snprintf(flags, sizeof flags, "0x%X", numbers.at(0));
+    s += target + ", " + flags + ")";
   } else if (function == "TimeGetTime") {
     s += ") = " + std::to_string(numbers.at(0));
   } else {
@@ -420,6 +424,24 @@ bool FakePlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t coun
     }
     AdvanceTo(target);
   }
+}
+
+bool FakePlatform::PurgeComm(platform::Handle h, std::uint32_t flags) {
+  FakePort* port = Find(h);
+  Call& call = Record("PurgeComm", port);
+  call.handle = h;
+  call.numbers = {flags};
+  call.result = port != nullptr;
+  if (port == nullptr) {
+    return false;
+  }
+  RunDue();
+  if ((flags & platform::PurgeRxClear) != 0) {
+    while (!port->input_.empty() && port->input_.front().time <= now_) {
+      port->input_.pop_front();
+    }
+  }
+  return true;
 }
 
 bool FakePlatform::CloseHandle(platform::Handle h) {

@@ -46,8 +46,8 @@ struct Call {
   // A compact description: "CreateFile(COM1, 0xC0000000, 0, 3, 0)", "Sleep(3)",
   // "WriteFile(COM1, 05 11 1E)", "ReadFile(COM1, 1) = 1E", "ReadFile(COM1, 1) = none",
   // "SetCommTimeouts(COM1, 0/0/1/0/0)", "BuildCommDCB(9600,n,8,1)",
-  // "SetCommState(COM1, 9600 N 8 1)", "TimeGetTime() = 1234". A failed call ends in
-  // " -> false".
+  // "SetCommState(COM1, 9600 N 8 1)", "PurgeComm(COM1, 0x8)", "TimeGetTime() = 1234". A failed call
+  // ends in " -> false".
   std::string ToString() const;
 };
 
@@ -160,6 +160,8 @@ class FakePlatform : public platform::Platform {
                  std::uint32_t& written) override;
   bool ReadFile(platform::Handle h, void* buffer, std::uint32_t count,
                 std::uint32_t& read) override;
+  // Drops the bytes that have arrived by now; later ones still come.
+  bool PurgeComm(platform::Handle h, std::uint32_t flags) override;
   bool CloseHandle(platform::Handle h) override;
   void Sleep(std::uint32_t milliseconds) override;
   std::uint32_t TimeGetTime() override;
@@ -222,6 +224,9 @@ class ForwardingPlatform : public platform::Platform {
   bool ReadFile(platform::Handle h, void* buffer, std::uint32_t count,
                 std::uint32_t& read) override {
     return inner_.ReadFile(h, buffer, count, read);
+  }
+  bool PurgeComm(platform::Handle h, std::uint32_t flags) override {
+    return inner_.PurgeComm(h, flags);
   }
   bool CloseHandle(platform::Handle h) override { return inner_.CloseHandle(h); }
   void Sleep(std::uint32_t milliseconds) override { inner_.Sleep(milliseconds); }

@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -425,6 +426,14 @@ class PosixPlatform final : public Platform {
     }
   }
 
+  bool PurgeComm(Handle h, std::uint32_t flags) override {
+    if (!IsOpen(h)) {
+      errno = EBADF;
+      return false;
+    }
+    return (flags & PurgeRxClear) == 0 || tcflush(static_cast<int>(h), TCIFLUSH) == 0;
+  }
+
   bool CloseHandle(Handle h) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -471,8 +480,27 @@ class PosixPlatform final : public Platform {
 }  // namespace
 
 Platform& OperatingSystem() {
-  static PosixPlatform instance;
-  return instance;
+  // Never destroyed: a process that ends from inside the window's event loop (its display
+  // gone) still closes its port on the way out, after static destructors may have run.
+  static PosixPlatform* const instance = new PosixPlatform;
+  return *instance;
+}
+
+// Non-blocking, so that a FIFO without a reader fails at once (ENXIO) instead of holding
+// the window until some program opens it, and a write that would wait fails (EAGAIN).
+std::FILE* OpenForAppend(const char* name) {
+  const int fd =
+      open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "a");
+  if (file == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+  }
+  return file;
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // The Windows backend of the platform layer: each method is the Win32 call of its name.
 #include "serial/platform.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -235,7 +236,17 @@ class Win32Platform final : public Platform {
     DWORD n = 0;
     const BOOL ok = ::ReadFile(ToNative(h), buffer, count, &n, nullptr);
     read = n;
-    return ok != FALSE;
+    if (ok != FALSE) {
+      return true;
+    }
+    // A line error (framing, overrun) aborts reads until it is cleared and the port is
+    // still good; an unplugged adapter leaves a handle on which even that fails.
+    DWORD errors = 0;
+    return ::ClearCommError(ToNative(h), &errors, nullptr) != FALSE;
+  }
+
+  bool PurgeComm(Handle h, std::uint32_t flags) override {
+    return ::PurgeComm(ToNative(h), flags) != FALSE;
   }
 
   bool CloseHandle(Handle h) override { return ::CloseHandle(ToNative(h)) != FALSE; }
@@ -253,6 +264,11 @@ class Win32Platform final : public Platform {
 Platform& OperatingSystem() {
   static Win32Platform system;
   return system;
+}
+
+// Windows has no pipes among the files of a directory: a plain open never waits.
+std::FILE* OpenForAppend(const char* name) {
+  return std::fopen(name, "a");
 }
 
 }  // namespace platform

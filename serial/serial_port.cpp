@@ -32,6 +32,15 @@ void CloseComPort() {
   os.CloseHandle(PortHandle);
 }
 
+bool ReadComPort(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& read) {
+  if (platform::Current().ReadFile(PortHandle, buffer, count, read)) {
+    return true;
+  }
+  // A lost port only fails again: every reader of it finds out here, and it is closed once.
+  CloseComPort();
+  return false;
+}
+
 void WriteByte(std::uint8_t value) {
   platform::Platform& os = platform::Current();
   std::uint32_t written = 0;

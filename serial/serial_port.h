@@ -21,6 +21,10 @@ extern const platform::CommTimeouts WorkingTimeouts;
 bool OpenComPort(std::int32_t portNumber, const char* definition);
 // Restores SavedTimeouts and closes PortHandle.
 void CloseComPort();
+// Reads what has come, up to count bytes, within the port's read time-out; read receives
+// the count. False when the port is lost (the device went away, the line hung up): the
+// port has then been closed as by CloseComPort and must not be closed again.
+bool ReadComPort(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& read);
 // Writes one byte, then pauses 1 ms.
 void WriteByte(std::uint8_t value);
 // Writes count bytes, then pauses 3 ms (also when count is 0 or the write failed).

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "framework/application.h"
 #include "framework/form_layout.h"
@@ -31,8 +33,17 @@ constexpr const char* LineSettingsText = "9600,n,8,1";
 constexpr std::uint8_t ReplyLength = 14;
 
 // True while a UID loop holds the port, from its open to its close: longer than
-// UidLoopRunning, which the stopping click clears one pass before the close.
+// UidLoopRunning, which the stopping click clears one pass before the close. A loop whose
+// port was lost keeps holding it while it waits for the reader to come back.
 bool uidLoopHoldsPort = false;
+// True while the loop's port is actually open.
+bool uidLoopPortOpen = false;
+
+// One read of the UID loop asks for more than the line carries in a pass (9600 baud is
+// 96 bytes a 100 ms), so that it usually takes all that has come at once. A pass reads on
+// while reads come back full, up to a bound, so that a flood cannot hold off the window.
+constexpr std::uint32_t UidReadSize = 256;
+constexpr int UidReadsPerPass = 16;
 
 std::uint8_t LowEightBits(std::int32_t value) {
   return static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFFu);
@@ -50,15 +61,24 @@ std::string TimeText() {
   return text;
 }
 
+// Why the record file cannot be opened, for the operator.
+std::string OpenFailureReason(int error) {
+  std::error_code ignored;
+  if (error == ENXIO && std::filesystem::is_fifo(RecordFileName, ignored)) {
+    return "it is a pipe that no program reads";
+  }
+  return std::strerror(error);
+}
+
 // Appends line to the record file with one write. Returns "" when it is recorded, else
 // what the operator must be told: the file and the reason.
 std::string AppendRecord(const std::string& line) {
   errno = 0;
-  std::FILE* file = std::fopen(RecordFileName, "a");
+  std::FILE* file = platform::OpenForAppend(RecordFileName);
   if (file == nullptr) {
     const int error = errno;
     return std::string("The reading was not recorded: cannot open \"") + RecordFileName +
-           "\": " + std::strerror(error);
+           "\": " + OpenFailureReason(error);
   }
   errno = 0;
   const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
@@ -105,43 +125,82 @@ void TForm1::Button1Click(TObject* /*Sender*/) {
     return;
   }
   uidLoopHoldsPort = true;
+  uidLoopPortOpen = true;
   UidStopRequested = 0;
   UidLoopRunning = 1;
+  // A single read started meanwhile sets PortNumber too; a lost port is opened again
+  // under the number the loop began with.
+  const std::uint8_t loopPort = PortNumber;
   platform::Sleep(100);
   SendCommand(UidCommand, ReplyLength);
 
-  std::string collected;
-  std::string identifier;
+  UidScan scan;
   for (;;) {
     platform::Sleep(100);
-    std::uint8_t byte = 0;
-    std::uint32_t count = 0;
-    platform::Current().ReadFile(PortHandle, &byte, 1, count);
-    if (count == 1) {
-      ByteToHex(byte, HexPair);
-      collected.append(HexPair, 2);
-      if (collected.size() >= UidScanThreshold) {
+    if (uidLoopPortOpen) {
+      if (!TakeUidBytes(scan)) {
+        // The reader has gone: what is shown is no longer current. The port is closed
+        // and opened again on the following passes.
+        uidLoopPortOpen = false;
         Edit1->SetText("");
-        if (ScanForIdentifier(collected, identifier)) {
-          Edit1->SetText(identifier);
-          Edit2->SetText(DateText());
-          Edit3->SetText(TimeText());
-        }
       }
-    }
-    // A close of the window asks for the end of the program: it stops the loop as a
-    // stopping click would, and takes effect once this handler has returned.
-    if (ClosePending()) {
-      UidLoopRunning = 0;
-      UidStopRequested = 1;
+    } else if (UidStopRequested == 0 && !Application->Terminated() &&
+               OpenComPort(loopPort, LineSettingsText)) {
+      // Back again: the reader needs its command anew, and what was collected before is
+      // out of step with what it sends now.
+      uidLoopPortOpen = true;
+      platform::Sleep(100);
+      SendCommand(UidCommand, ReplyLength);
+      scan.collected.clear();
     }
     if (UidStopRequested == 1) {
       break;
     }
     Application->ProcessMessages();
+    if (Application->Terminated()) {
+      // The window is to close: stop as a click on "UID" would, but at once, so that the
+      // close takes effect as soon as this handler has returned.
+      UidLoopRunning = 0;
+      UidStopRequested = 1;
+      break;
+    }
   }
-  CloseComPort();
+  if (uidLoopPortOpen) {
+    uidLoopPortOpen = false;
+    CloseComPort();
+  }
   uidLoopHoldsPort = false;
+}
+
+bool TForm1::TakeUidBytes(UidScan& scan) {
+  std::uint8_t bytes[UidReadSize];
+  for (int read = 0; read < UidReadsPerPass; ++read) {
+    std::uint32_t count = 0;
+    const bool open = ReadComPort(bytes, UidReadSize, count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      TakeUidByte(bytes[i], scan);
+    }
+    if (!open) {
+      return false;
+    }
+    if (count < UidReadSize) {
+      break;
+    }
+  }
+  return true;
+}
+
+void TForm1::TakeUidByte(std::uint8_t byte, UidScan& scan) {
+  ByteToHex(byte, HexPair);
+  scan.collected.append(HexPair, 2);
+  if (scan.collected.size() >= UidScanThreshold) {
+    Edit1->SetText("");
+    if (ScanForIdentifier(scan.collected, scan.identifier)) {
+      Edit1->SetText(scan.identifier);
+      Edit2->SetText(DateText());
+      Edit3->SetText(TimeText());
+    }
+  }
 }
 
 void TForm1::Button2Click(TObject* /*Sender*/) {
@@ -189,6 +248,13 @@ void TForm1::MakeStartIdle() {
   Button2->SetEnabled(true);
   Button2->SetFontColor(clGreen);
   Button2->SetCaption("Start");
+}
+
+void ReleaseUidLoopPort() {
+  if (uidLoopPortOpen) {
+    uidLoopPortOpen = false;
+    CloseComPort();
+  }
 }
 
 void TForm1::Button4Click(TObject* /*Sender*/) {

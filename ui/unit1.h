@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "framework/controls.h"
 
@@ -24,11 +25,26 @@ class TForm1 : public TForm {
   void Button4Click(TObject* Sender);
 
  private:
+  // What the UID loop has collected: two hex digits a byte, and the last identifier found.
+  struct UidScan {
+    std::string collected;
+    std::string identifier;
+  };
+  // Puts every byte that has come through TakeUidByte, in order. False when the port has
+  // been lost (and closed).
+  bool TakeUidBytes(UidScan& scan);
+  // One received byte: its digits are collected, and from 24 bytes on Edit1 is emptied and
+  // the collected text scanned; a found identifier is shown with the date and time.
+  void TakeUidByte(std::uint8_t byte, UidScan& scan);
   // The idle look of Button2 after a single read: enabled, green, "Start".
   void MakeStartIdle();
 };
 
 extern TForm1* Form1;
+
+// Closes the port if a UID loop has it open, for an end of the process that gives the
+// loop no chance to close it itself.
+void ReleaseUidLoopPort();
 
 // The port number both reading actions take from ComboBox1: the low eight bits of its value.
 extern std::uint8_t PortNumber;

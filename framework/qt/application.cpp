@@ -1,9 +1,14 @@
 #include "framework/application.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
+#include <QByteArray>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <cstdlib>
 
 #include "framework/qt/native.h"
 
@@ -12,10 +17,70 @@ struct TApplication::Native {
   char programName[5] = {'p', 'a', 'v', 'o', '\0'};
   char* argv[2] = {programName, nullptr};
   std::unique_ptr<QApplication> ownedQApplication;
+  std::unique_ptr<QAbstractNativeEventFilter> windowWatch;
 };
 
 namespace {
 TApplication theApplication;
+
+// The application whose Run is under way, if any: the one to end when the process exits
+// from inside the message loop.
+TApplication* runningApplication = nullptr;
+
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+using NativeResult = qintptr;
+#else
+using NativeResult = long;
+#endif
+
+// The head of an X11 DestroyNotify event as the xcb platform hands it to native event
+// filters ("xcb_generic_event_t"); the layout is the X protocol's.
+struct XcbDestroyNotify {
+  std::uint8_t responseType;
+  std::uint8_t pad0;
+  std::uint16_t sequence;
+  std::uint32_t event;
+  std::uint32_t window;
+};
+constexpr std::uint8_t XcbDestroyNotifyType = 17;
+// The X server sets this bit on events that another client sent.
+constexpr std::uint8_t XcbSentEventBit = 0x80;
+
+// Watches the display for the main window being destroyed by another client (xdotool
+// windowclose, a misbehaving window manager): the toolkit carries on as if the window
+// were still there, and nothing would ever end the process or free what it holds.
+class MainWindowWatch : public QAbstractNativeEventFilter {
+ public:
+  explicit MainWindowWatch(TApplication& application) : application_(application) {}
+
+  bool nativeEventFilter(const QByteArray& eventType, void* message, NativeResult*) override {
+    if (eventType != "xcb_generic_event_t" || message == nullptr) {
+      return false;
+    }
+    const auto* event = static_cast<const XcbDestroyNotify*>(message);
+    TForm* main = application_.MainForm();
+    const WId window = main != nullptr ? NativeWidget(main)->internalWinId() : 0;
+    if ((event->responseType & ~XcbSentEventBit) == XcbDestroyNotifyType && window != 0 &&
+        event->window == window) {
+      application_.MainWindowDestroyed();
+    }
+    return false;
+  }
+
+ private:
+  TApplication& application_;
+};
+
+// Registered with atexit: a process that exits while Run is under way was ended by the
+// toolkit (its display connection broke), not by the program.
+void EndedInsideRun() {
+  if (runningApplication != nullptr) {
+    TApplication* application = runningApplication;
+    runningApplication = nullptr;
+    application->EndAfterDisplayLost();
+  }
+}
+
 }  // namespace
 
 TApplication* Application = &theApplication;
@@ -23,6 +88,9 @@ TApplication* Application = &theApplication;
 TApplication::TApplication() : native_(std::make_unique<Native>()) {}
 
 TApplication::~TApplication() {
+  if (runningApplication == this) {
+    runningApplication = nullptr;
+  }
   DestroyForms();
   // Without Finalize this runs after main, when Qt's own statics may be gone already:
   // leave the Qt application to the operating system then.
@@ -30,6 +98,10 @@ TApplication::~TApplication() {
 }
 
 void TApplication::Finalize() {
+  if (native_->windowWatch != nullptr && QCoreApplication::instance() != nullptr) {
+    QCoreApplication::instance()->removeNativeEventFilter(native_->windowWatch.get());
+  }
+  native_->windowWatch.reset();
   DestroyForms();
   native_->ownedQApplication.reset();
 }
@@ -55,10 +127,32 @@ void TApplication::Run() {
   if (mainForm_ == nullptr) {
     return;
   }
+  static const bool endWatched = std::atexit(EndedInsideRun) == 0;
+  static_cast<void>(endWatched);
+  if (native_->windowWatch == nullptr) {
+    native_->windowWatch = std::make_unique<MainWindowWatch>(*this);
+    QCoreApplication::instance()->installNativeEventFilter(native_->windowWatch.get());
+  }
   mainForm_->Show();
   running_ = true;
+  runningApplication = this;
   QApplication::exec();
+  runningApplication = nullptr;
   running_ = false;
+}
+
+void TApplication::MainWindowDestroyed() {
+  if (windowLost_) {
+    return;
+  }
+  windowLost_ = true;
+  // Closed from the event loop rather than from inside the toolkit's event filter; a
+  // running handler sees Terminated() and returns first.
+  QTimer::singleShot(0, NativeWidget(mainForm_), [this] {
+    if (mainForm_ != nullptr) {
+      mainForm_->Close();
+    }
+  });
 }
 
 void TApplication::ProcessMessages() {

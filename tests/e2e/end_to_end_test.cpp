@@ -6,8 +6,10 @@
 #include <QLineEdit>
 #include <QObject>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -130,7 +132,12 @@ TEST_F(EndToEnd, UidShowsTheTagsInTurnAndTheStopClosesTheLine) {
 
   const std::vector<std::string> ids = RunUid(3, milliseconds(30000));
 
-  EXPECT_EQ(ids, (std::vector<std::string>{TagA, TagB, TagA}));
+  // Records come faster than a byte a pass; every one is shown, in turn. The pass after
+  // the stopping click may show one more.
+  ASSERT_GE(ids.size(), 3u);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_EQ(ids[i], i % 2 == 0 ? TagA : TagB) << i;
+  }
   EXPECT_FALSE(form->Edit2->Text().empty());
   EXPECT_FALSE(form->Edit3->Text().empty());
   EXPECT_TRUE(sim->WaitForTrace("line closed; tag records stopped")) << sim->Trace();
@@ -152,39 +159,36 @@ TEST_F(EndToEnd, NoiseBeforeTheTagsDoesNotHideThem) {
   const std::vector<std::string> ids = RunUid(2, milliseconds(40000));
 
   ASSERT_NE(sim->Trace().find("(noise)"), std::string::npos) << sim->Trace();
-  EXPECT_EQ(ids, (std::vector<std::string>{TagA, TagB}));
+  ASSERT_GE(ids.size(), 2u);
+  EXPECT_EQ(ids[0], TagA);
+  EXPECT_EQ(ids[1], TagB);
   EXPECT_TRUE(shown.empty());
 }
 
-TEST_F(EndToEnd, AHangupLeavesTheLoopStoppableAndARestartedSimulatorServesAgain) {
-  // The line drops in the middle of the first tag record, long before the loop has read it.
-  StartSim({"--scenario", "hangup", "--hangup-after", "30", "--interval", "100"});
-  ReaderSimProcess* first = sim.get();
-  bool gone = false;
-  std::chrono::steady_clock::time_point stopAt;
-  const std::vector<std::string> ids = RunUid(1, milliseconds(30000), [&] {
-    // Stop a second after the simulator has ended: the loop has kept going on a dead line.
-    const auto now = std::chrono::steady_clock::now();
-    if (!gone && !first->Running()) {
-      gone = true;
-      stopAt = now + milliseconds(1000);
-    }
-    return gone && now >= stopAt;
-  });
+// The reader is unplugged in the middle of its second record and plugged in again a
+// second later, as a new terminal behind the same COM1: the loop empties the identifier,
+// finds the reader again by itself, sends the UID command anew and shows its tags.
+TEST_F(EndToEnd, AReaderThatHangsUpAndComesBackIsPickedUpAgain) {
+  StartSim({"--scenario", "hangup", "--hangup-after", "50", "--return-after", "1000", "--tags",
+            TwoTags, "--interval", "100"});
+  std::vector<std::string> edits;
+  const QMetaObject::Connection watch =
+      QObject::connect(Native<QLineEdit>(form->Edit1), &QLineEdit::textChanged,
+                       [&](const QString& text) { edits.push_back(text.toStdString()); });
+  const std::vector<std::string> ids = RunUid(2, milliseconds(30000));
+  QObject::disconnect(watch);
 
-  EXPECT_TRUE(gone) << first->Trace();
-  EXPECT_TRUE(ids.empty());
-  EXPECT_EQ(first->WaitForExit(), 0);
-  EXPECT_NE(first->Trace().find("hangup after 30 bytes sent"), std::string::npos) << first->Trace();
-  EXPECT_TRUE(shown.empty());
-
-  // A new simulator behind the same name: both actions work again.
-  StartSim({"--tags", TwoTags, "--interval", "100"}, "sim-trace-2.txt");
-  EXPECT_EQ(RunUid(1, milliseconds(20000)), std::vector<std::string>{TagA});
-  form->Button2->Click();
-  const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_TRUE(std::regex_match(records[0], RecordLine)) << records[0];
+  EXPECT_TRUE(sim->WaitForTrace("back: link COM1")) << sim->Trace();
+  EXPECT_EQ(sim->CountInTrace("(crc ok, UID command)"), 2u) << sim->Trace();
+  ASSERT_GE(ids.size(), 2u);
+  EXPECT_EQ(ids[0], TagA);
+  EXPECT_EQ(ids[1], TagA);  // the first record of the new session
+  // The first tag was taken away when the line dropped, before the new one came.
+  const auto first = std::find(edits.begin(), edits.end(), TagA);
+  ASSERT_NE(first, edits.end());
+  EXPECT_EQ(*std::next(first), "");
+  EXPECT_EQ(dir.Read("test.txt"), "len:18\n  len-2:16\nlen:18\n  len-2:16\n");
+  EXPECT_TRUE(sim->WaitForTrace("line closed; tag records stopped")) << sim->Trace();
   EXPECT_TRUE(shown.empty());
 }
 
@@ -208,20 +212,28 @@ TEST_F(EndToEnd, TwoHundredSingleReadsGiveTwoHundredWholeLines) {
   EXPECT_TRUE(shown.empty());
 }
 
-TEST_F(EndToEnd, WhatALongReplyLeavesUnreadDoesNotReachTheNextRead) {
-  // Each reply is followed by six bytes 55 that the read leaves in the line.
-  StartSim({"--scenario", "long", "--tags", TwoTags});
-  constexpr std::size_t Reads = 20;
+// A reader that keeps talking after its reply, on a line that keeps what the program
+// leaves unread across closes: no reading is made of what an earlier one left behind.
+TEST_F(EndToEnd, WhatAReaderSaysAfterItsReplyDoesNotReachTheNextRead) {
+  StartSim({"--scenario", "chatty", "--tags", TwoTags, "--interval", "100"});
+  constexpr std::size_t Reads = 10;
 
   for (std::size_t i = 0; i < Reads; ++i) {
     form->Button2->Click();
   }
+  // The loop's records are left in the line too.
+  const std::vector<std::string> ids = RunUid(2, milliseconds(20000));
+  ASSERT_GE(ids.size(), 2u);
+  EXPECT_EQ(ids[0], TagA);  // the record after the reply
+  EXPECT_EQ(ids[1], TagA);  // the first of the stream
+  form->Button2->Click();
 
   const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
-  ASSERT_EQ(records.size(), Reads);
+  ASSERT_EQ(records.size(), Reads + 1);
   for (const std::string& line : records) {
     EXPECT_TRUE(std::regex_match(line, RecordLine)) << line.substr(0, 40);
   }
+  EXPECT_EQ(sim->CountInTrace("discarded"), 0u) << sim->Trace();
 }
 
 }  // namespace

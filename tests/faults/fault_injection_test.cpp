@@ -3,6 +3,7 @@
 // something that is not a terminal or to nothing, and the files cannot be written.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -73,7 +74,13 @@ class CountingPlatform : public fake::ForwardingPlatform {
  public:
   int Pauses100 = 0;
   int Reads = 0;
+  int Opens = 0;
 
+  platform::Handle CreateFile(const std::string& name, std::uint32_t access, std::uint32_t share,
+                              std::uint32_t disposition, std::uint32_t flags) override {
+    ++Opens;
+    return ForwardingPlatform::CreateFile(name, access, share, disposition, flags);
+  }
   bool ReadFile(platform::Handle h, void* buffer, std::uint32_t count,
                 std::uint32_t& read) override {
     ++Reads;
@@ -175,9 +182,10 @@ TEST_F(OnALine, AHangUpInTheMiddleOfAReplyEndsTheReadQuietly) {
   EXPECT_EQ(OpenDescriptorsTo(pty.SlavePath()), before);
 }
 
-// The reader hangs up while the UID loop runs: the loop goes on at its pace of one pass a
-// 100 ms without spinning, shows nothing, and the stop still closes the port.
-TEST_F(OnALine, AHangUpInTheMiddleOfTheUidLoopKeepsItPacedAndStoppable) {
+// The reader hangs up for good while the UID loop runs: the loop closes the port, empties
+// the identifier and looks for the reader once a pass, at its pace, without spinning and
+// without a descriptor left behind; the stop still ends it.
+TEST_F(OnALine, AReaderThatHangsUpForGoodIsLookedForEachPassWithoutSpinning) {
   CountingPlatform counting;
   platform::Install(&counting);
   const int before = OpenDescriptorsTo(pty.SlavePath());
@@ -219,8 +227,11 @@ TEST_F(OnALine, AHangUpInTheMiddleOfTheUidLoopKeepsItPacedAndStoppable) {
   EXPECT_GE(passes, static_cast<int>(wall * 10 / 2)) << wall << " s";
   EXPECT_LE(passes, static_cast<int>(wall * 10) + 2) << wall << " s";
   EXPECT_LE(counting.Reads, counting.Pauses100 + 501);  // one read a pass, plus the exchange's
+  // After the hang-up every pass but the one that found it tries an open.
+  EXPECT_GE(counting.Opens, passes / 2);
+  EXPECT_LE(counting.Opens, passes + 2);
   EXPECT_LT(cpu, wall / 2) << "the loop spins on the hung-up line";
-  EXPECT_TRUE(edits.empty());
+  EXPECT_EQ(edits, std::vector<QString>{QString()});
   EXPECT_TRUE(shown.empty());
   EXPECT_EQ(UidLoopRunning, 0);
   EXPECT_EQ(OpenDescriptorsTo(pty.SlavePath()), before);
@@ -280,6 +291,7 @@ TEST_F(OnALine, ACommandLogThatCannotBeWrittenDoesNotDisturbTheRead) {
   } cases[] = {
       {"a full device", [this] { fs::create_symlink("/dev/full", Dir() / "test.txt"); }},
       {"a folder in the way", [this] { fs::create_directory(Dir() / "test.txt"); }},
+      {"a pipe nobody reads", [this] { mkfifo((Dir() / "test.txt").c_str(), 0644); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -298,14 +310,32 @@ TEST_F(OnALine, ACommandLogThatCannotBeWrittenDoesNotDisturbTheRead) {
 }
 
 // The record file cannot take the reading: it stays shown, the operator is told which
-// file and why, the command log is written as usual, and the button comes back.
-TEST_F(OnALine, ARecordFileOnAFullDeviceIsReportedWithTheReadingShown) {
-  fs::create_symlink("/dev/full", Dir() / "RFID.txt");
+// file and why, the command log is written as usual, and the button comes back. A pipe
+// that no program reads must not hold the window either.
+TEST_F(OnALine, ARecordFileThatCannotTakeTheReadingIsReportedWithTheReadingShown) {
+  const struct {
+    const char* what;
+    std::function<void()> prepare;
+    const char* reason;
+  } cases[] = {
+      {"a full device", [this] { fs::create_symlink("/dev/full", Dir() / "RFID.txt"); },
+       "No space left on device"},
+      {"a pipe nobody reads", [this] { mkfifo((Dir() / "RFID.txt").c_str(), 0644); },
+       "a pipe that no program reads"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(Dir() / "RFID.txt");
+    fs::remove(Dir() / "test.txt");
+    shown.clear();
+    c.prepare();
 
-  SingleRead(Reply);
+    const double wall = SingleRead(Reply).first;
 
-  ExpectShownButNotRecorded("No space left on device");
-  EXPECT_EQ(ReadFile(Dir() / "test.txt"), "len:5\n  len-2:3\n");
+    EXPECT_LT(wall, 2.0);
+    ExpectShownButNotRecorded(c.reason);
+    EXPECT_EQ(ReadFile(Dir() / "test.txt"), "len:5\n  len-2:3\n");
+  }
 }
 
 TEST_F(OnALine, AReadOnlyRecordFileKeepsItsLinesAndIsReported) {

@@ -12,6 +12,7 @@
 //   byte that completes it arrived before the reader went away and before a read found
 //   nothing after more than 500 ms; the exchange ends at that moment, and has then taken
 //   every byte that had come (a model that steps through the reads says which).
+// - Bytes that came before the frame went out are discarded, never taken.
 // - RxBuffer holds exactly the bytes taken, stored round from index 0, zeros elsewhere,
 //   and RxPos points after the last of them; nothing is written outside RxBuffer (ASan).
 #include <unistd.h>
@@ -115,10 +116,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(port.Line().size() == length);
   FUZZ_CHECK(std::equal(frame.begin(), frame.end(), port.Line().begin()));
 
-  // The bytes the exchange can get: those that came before the reader went away, each
-  // readable from the start of the wait at the earliest.
+  // The bytes the exchange can get: those that came after the frame began to go out and
+  // before the reader went away, each readable from the start of the wait at the earliest.
   std::vector<Arrival> readable;
   for (Arrival a : arrivals) {
+    if (a.time <= -5) {
+      continue;  // waiting when the frame went out: purged
+    }
     a.time = std::max<std::int64_t>(a.time, 0);
     if (!hangsUp || a.time < hangUpAt) {
       readable.push_back(a);

@@ -86,8 +86,8 @@ TEST_F(CommandExchange, SnapshotFrameGoesOutWithItsChecksumAndIsLogged) {
   EXPECT_TRUE(SendCommand(kSnapshot.data(), 14));
 
   EXPECT_EQ(os.Trace("ReadFile", "TimeGetTime"),
-            (Trace{"WriteFile(COM1, 05 11 1E)", "Sleep(3)", "WriteFile(COM1, 1B)", "Sleep(1)",
-                   "WriteFile(COM1, 2E)", "Sleep(1)"}));
+            (Trace{"PurgeComm(COM1, 0x8)", "WriteFile(COM1, 05 11 1E)", "Sleep(3)",
+                   "WriteFile(COM1, 1B)", "Sleep(1)", "WriteFile(COM1, 2E)", "Sleep(1)"}));
   EXPECT_EQ(port.Line(), (Bytes{0x05, 0x11, 0x1E, 0x1B, 0x2E}));
   EXPECT_EQ(ReadLog(), "len:5\n  len-2:3\n");
   // The clock starts after the last pause.
@@ -103,7 +103,8 @@ TEST_F(CommandExchange, UidFrameGoesOutWithItsChecksumAndTheLogGrows) {
   EXPECT_TRUE(SendCommand(kUid.data(), 14));
 
   EXPECT_EQ(os.Trace("ReadFile", "TimeGetTime"),
-            (Trace{"WriteFile(COM1, 12 11 0E 00 00 00 00 00 00 00 00 00 00 00 2B F0)", "Sleep(3)",
+            (Trace{"PurgeComm(COM1, 0x8)",
+                   "WriteFile(COM1, 12 11 0E 00 00 00 00 00 00 00 00 00 00 00 2B F0)", "Sleep(3)",
                    "WriteFile(COM1, C3)", "Sleep(1)", "WriteFile(COM1, EF)", "Sleep(1)"}));
   EXPECT_EQ(ReadLog(), "earlier\nlen:18\n  len-2:16\n");
   EXPECT_TRUE(SendCommand(kSnapshot.data(), 0));
@@ -111,7 +112,7 @@ TEST_F(CommandExchange, UidFrameGoesOutWithItsChecksumAndTheLogGrows) {
 }
 
 TEST_F(CommandExchange, ExpectedCountZeroReadsNothing) {
-  port.Receive({0x42, 0x43});  // waiting, and must stay so
+  port.Receive({0x42, 0x43}, 4);  // come after the frame, and must stay unread
   EXPECT_TRUE(SendCommand(kSnapshot.data(), 0));
   EXPECT_EQ(os.Count("ReadFile"), 0u);
   EXPECT_EQ(os.Trace().back(), "TimeGetTime() = 5");
@@ -210,18 +211,22 @@ TEST_F(CommandExchange, CountsOf250AndMoreWrapAroundTheBuffer) {
   EXPECT_EQ(RxPos, 5);
 }
 
-TEST_F(CommandExchange, BytesWaitingBeforeTheFrameCountAsReply) {
-  port.Receive({0x00, 0x00, 0xE0, 0x04});
-  AnswerFrameWith(Counting(10));
+// What waits before the frame goes out (the tail of an earlier reply, records nobody read)
+// is thrown away just before the frame, so the reply starts with the reader's answer; a
+// reply byte that comes during the write is kept.
+TEST_F(CommandExchange, BytesWaitingBeforeTheFrameAreDiscarded) {
+  port.Receive({0x0D, 0xE0, 0x04, 0x0E, 0x0E});
+  port.Receive({0x33}, 2);  // during the block's pause, after the purge
+  AnswerFrameWith(Counting(13));
   EXPECT_TRUE(SendCommand(kSnapshot.data(), 14));
 
   Bytes expected(250, 0);
-  const Bytes first = {0x00, 0x00, 0xE0, 0x04};
-  std::copy(first.begin(), first.end(), expected.begin());
-  const Bytes rest = Counting(10);
-  std::copy(rest.begin(), rest.end(), expected.begin() + 4);
+  expected[0] = 0x33;
+  const Bytes rest = Counting(13);
+  std::copy(rest.begin(), rest.end(), expected.begin() + 1);
   EXPECT_EQ(Rx(), expected);
-  EXPECT_EQ(port.Line().size(), 5u);
+  EXPECT_EQ(os.Trace().front(), "PurgeComm(COM1, 0x8)");
+  EXPECT_EQ(port.Line(), (Bytes{0x05, 0x11, 0x1E, 0x1B, 0x2E}));
 }
 
 TEST_F(CommandExchange, AFrameShorterThanItsChecksumIsRefused) {

@@ -29,7 +29,7 @@ TEST(ReaderSimOptions, DefaultsServeCom1WithTagsThatAllBeginE0) {
 TEST(ReaderSimOptions, ReadsEveryOptionInBothSpellings) {
   const ParseResult spaced =
       Parse({"--port", "7", "--tags", "e004015012345678,E0040150AABBCCDD", "--interval", "250",
-             "--scenario", "hangup", "--hangup-after", "30"});
+             "--scenario", "hangup", "--hangup-after", "30", "--return-after", "1500"});
   ASSERT_TRUE(spaced.ok) << spaced.error;
   EXPECT_EQ(spaced.options.port, 7);
   ASSERT_EQ(spaced.options.tags.size(), 2u);
@@ -38,6 +38,7 @@ TEST(ReaderSimOptions, ReadsEveryOptionInBothSpellings) {
   EXPECT_EQ(spaced.options.interval_ms, 250);
   EXPECT_EQ(spaced.options.scenario, Scenario::kHangup);
   EXPECT_EQ(spaced.options.hangup_after, 30);
+  EXPECT_EQ(spaced.options.return_after_ms, 1500);
 
   const ParseResult joined = Parse({"--port=0", "--tags=E0FFFFFFFFFFFFFF", "--scenario=noise"});
   ASSERT_TRUE(joined.ok) << joined.error;
@@ -46,7 +47,7 @@ TEST(ReaderSimOptions, ReadsEveryOptionInBothSpellings) {
   EXPECT_EQ(TagText(joined.options.tags[0]), "E0FFFFFFFFFFFFFF");
   EXPECT_EQ(joined.options.scenario, Scenario::kNoise);
 
-  for (const char* name : {"normal", "silent", "short", "long", "noise", "hangup"}) {
+  for (const char* name : {"normal", "silent", "short", "long", "noise", "hangup", "chatty"}) {
     const ParseResult scenario = Parse({"--scenario", name});
     ASSERT_TRUE(scenario.ok) << name;
     EXPECT_STREQ(ScenarioName(scenario.options.scenario), name);
@@ -94,6 +95,7 @@ TEST(ReaderSimOptions, BadOptionsAndValuesAreRefused) {
       {"--scenario", "loud"},
       {"--scenario", "Normal"},
       {"--hangup-after", "0"},
+      {"--return-after", "0"},
       {"--hangup-after", "99999999999999"},
       {"--help=yes"},
       {"--tags"},

@@ -224,7 +224,7 @@ TEST_F(SimulatorTest, ClosingTheLineStopsRecordsUntilTheNextUidCommand) {
   EXPECT_EQ(TraceCount("14 unsent bytes dropped"), 1);
 }
 
-TEST_F(SimulatorTest, SilentShortAndLongScenariosDropCutOrExtendEveryReply) {
+TEST_F(SimulatorTest, SilentShortLongAndChattyScenariosDropCutOrExtendEveryReply) {
   Start(Scenario::kSilent);
   Send(kSnapshotFrame, 0);
   Send(kUidFrame, 10);
@@ -245,6 +245,13 @@ TEST_F(SimulatorTest, SilentShortAndLongScenariosDropCutOrExtendEveryReply) {
   Bytes longer = full;
   longer.insert(longer.end(), 6, 0x55);
   EXPECT_EQ(TakeAll(0), longer);
+
+  Start(Scenario::kChatty);
+  Send(kSnapshotFrame, 0);
+  Bytes chatter = full;
+  const Bytes record = ExpectedRecord(kTagA);
+  chatter.insert(chatter.end(), record.begin(), record.end());
+  EXPECT_EQ(TakeAll(0), chatter);
 }
 
 TEST_F(SimulatorTest, NoiseScenarioSendsBurstsWithoutE0AroundTheRecords) {

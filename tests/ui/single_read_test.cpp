@@ -66,13 +66,13 @@ TEST_F(SingleRead, ShowsTheWholeBufferAndAppendsOneRecord) {
   EXPECT_EQ(dir.Read("test.txt"), "len:5\n  len-2:3\n");
 
   // Open, 100 ms, the exchange, then the close with the time-outs the port had.
-  EXPECT_EQ(
-      os.Trace("ReadFile", "TimeGetTime"),
-      (Trace{"CreateFile(COM1, 0xC0000000, 0, 3, 0)", "GetCommTimeouts(COM1)",
-             "SetCommTimeouts(COM1, 0/0/1/0/0)", "GetCommState(COM1)", "BuildCommDCB(9600,n,8,1)",
-             "SetCommState(COM1, 9600 N 8 1)", "Sleep(100)", "WriteFile(COM1, 05 11 1E)",
-             "Sleep(3)", "WriteFile(COM1, 1B)", "Sleep(1)", "WriteFile(COM1, 2E)", "Sleep(1)",
-             "SetCommTimeouts(COM1, 0/0/0/0/0)", "CloseHandle(COM1)"}));
+  EXPECT_EQ(os.Trace("ReadFile", "TimeGetTime"),
+            (Trace{"CreateFile(COM1, 0xC0000000, 0, 3, 0)", "GetCommTimeouts(COM1)",
+                   "SetCommTimeouts(COM1, 0/0/1/0/0)", "GetCommState(COM1)",
+                   "BuildCommDCB(9600,n,8,1)", "SetCommState(COM1, 9600 N 8 1)", "Sleep(100)",
+                   "PurgeComm(COM1, 0x8)", "WriteFile(COM1, 05 11 1E)", "Sleep(3)",
+                   "WriteFile(COM1, 1B)", "Sleep(1)", "WriteFile(COM1, 2E)", "Sleep(1)",
+                   "SetCommTimeouts(COM1, 0/0/0/0/0)", "CloseHandle(COM1)"}));
 }
 
 // The operator sees the busy look while the read blocks the window, and the reply from its

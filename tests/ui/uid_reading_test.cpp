@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/ui/form_fixture.h"
-#include "tests/ui/line_fixture.h"
 #include "tests/ui/screen.h"
 #include "text/date_time_text.h"
 
@@ -40,34 +38,54 @@ Bytes Join(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-// Edit1's text at a change, with the bytes the reader had sent that were still unread.
+// Bytes the reader sends after its reply, `after` ms after the end of the UID frame.
+struct Chunk {
+  std::uint64_t after;
+  Bytes bytes;
+};
+// One byte per pass of the loop, as the reader of old designs sent them.
+std::vector<Chunk> OneBytePerPass(const Bytes& bytes) {
+  std::vector<Chunk> chunks;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    chunks.push_back({150 + 100 * i, {bytes[i]}});
+  }
+  return chunks;
+}
+
+// Edit1's text at a change, with the fake time of the change.
 struct Shown {
   std::string text;
-  std::size_t unread;
-  bool operator==(const Shown& o) const { return text == o.text && unread == o.unread; }
+  std::uint64_t time;
+  bool operator==(const Shown& o) const { return text == o.text && time == o.time; }
 };
 std::ostream& operator<<(std::ostream& out, const Shown& s) {
-  return out << "\"" << s.text << "\" with " << s.unread << " unread";
+  return out << "\"" << s.text << "\" at " << s.time;
 }
 
 class UidReading : public FormTest {
  protected:
-  // A reader on the named port that answers the n-th UID frame with the 14-byte reply
-  // followed by streams[n] (the last one again for later frames).
-  fake::FakePort& Reader(std::vector<Bytes> streams, const std::string& name = "COM1") {
+  // A reader on the named port that answers every UID frame with the 14-byte reply and
+  // then sends the chunks of the n-th run (the last one again for later frames).
+  fake::FakePort& Reader(std::vector<std::vector<Chunk>> runs, const std::string& name = "COM1") {
     fake::FakePort& port = os.AddPort(name);
-    port.OnWrite = [this, streams](fake::FakePort& p, const Bytes&) {
+    port.OnWrite = [this, runs](fake::FakePort& p, const Bytes&) {
       const Bytes& line = p.Line();
       if (line.size() >= UidFrame.size() && line.size() % UidFrame.size() == 0 &&
           line.back() == UidFrame.back()) {
-        const std::size_t n = std::min(frames++, streams.size() - 1);
-        p.Receive(Join({UidReply, streams[n]}), 5);
+        const std::size_t n = std::min(frames++, runs.size() - 1);
+        p.Receive(UidReply, 5);
+        for (const Chunk& chunk : runs[n]) {
+          p.Receive(chunk.bytes, chunk.after);
+        }
       }
     };
-    QObject::connect(Native<QLineEdit>(form->Edit1), &QLineEdit::textChanged,
-                     [this, &port](const QString& text) {
-                       edits.push_back({text.toStdString(), port.Unread()});
-                     });
+    if (!watching) {
+      watching = true;
+      QObject::connect(Native<QLineEdit>(form->Edit1), &QLineEdit::textChanged,
+                       [this](const QString& text) {
+                         edits.push_back({text.toStdString(), os.Now()});
+                       });
+    }
     return port;
   }
   // Clicks "UID" and has a stopping click arrive at fake time stopAt; returns when the
@@ -83,26 +101,51 @@ class UidReading : public FormTest {
     }
     return texts;
   }
+  std::vector<std::uint64_t> TimesOf(const std::string& function) const {
+    std::vector<std::uint64_t> times;
+    for (const fake::Call& call : os.Calls()) {
+      if (call.function == function) {
+        times.push_back(call.time);
+      }
+    }
+    return times;
+  }
   std::size_t SleepsFrom(std::uint64_t time) const {
     std::size_t n = 0;
-    for (const fake::Call& call : os.Calls()) {
-      n += call.function == "Sleep" && call.time >= time;
+    for (std::uint64_t t : TimesOf("Sleep")) {
+      n += t >= time;
     }
     return n;
   }
+  // Fake time at which the UID frame was last written in full.
+  std::uint64_t FrameEnd() const {
+    std::uint64_t end = 0;
+    for (const fake::Call& call : os.Calls()) {
+      if (call.function == "WriteFile" && call.bytes == Bytes{UidFrame.back()}) {
+        end = call.time;
+      }
+    }
+    return end;
+  }
 
   std::size_t frames = 0;
+  bool watching = false;
   std::vector<Shown> edits;
 };
 
+// A reader that sends a byte a pass sees the loop of old: the tag appears with the pass
+// that reads its 24th byte, never earlier.
 TEST_F(UidReading, ShowsATagWithDateAndTimeAtItsTwentyFourthByte) {
-  fake::FakePort& port = Reader({Join({Record(TagA), {1, 2, 3, 4, 5}})});
+  fake::FakePort& port = Reader({OneBytePerPass(Join({Record(TagA), {1, 2, 3, 4, 5}}))});
   RunUntil(5000);
 
   EXPECT_EQ(port.Line(), UidFrame);
   EXPECT_EQ(dir.Read("test.txt"), "len:18\n  len-2:16\n");
-  // Emptied at the 24th byte after the reply, then the identifier: never earlier.
-  EXPECT_EQ(edits, (std::vector<Shown>{{"", 5}, {"E004015012345678", 5}}));
+  const std::uint64_t twentyFourth = FrameEnd() + 150 + 100 * 23;
+  ASSERT_EQ(EditTexts(), (std::vector<std::string>{"", "E004015012345678"}));
+  EXPECT_GE(edits[0].time, twentyFourth);
+  EXPECT_LE(edits[0].time, twentyFourth + 101);
+  EXPECT_EQ(edits[1].time, edits[0].time);
   std::string today;
   DateTimeText(Date(), today);
   EXPECT_EQ(form->Edit2->Text(), today);
@@ -115,7 +158,7 @@ TEST_F(UidReading, ShowsATagWithDateAndTimeAtItsTwentyFourthByte) {
 // The identifier, date and time are on screen as soon as the loop lets the first event
 // through after showing them, before anything else the pass has queued is painted.
 TEST_F(UidReading, WhatAPassShowsIsOnScreenInThatPass) {
-  Reader({Record(TagA)});
+  Reader({{{50, Record(TagA)}}});
   screen::Show(form);
   const std::vector<TEdit*> boxes = {form->Edit1, form->Edit2, form->Edit3};
   std::vector<QImage> before, during;
@@ -143,11 +186,34 @@ TEST_F(UidReading, WhatAPassShowsIsOnScreenInThatPass) {
   }
 }
 
-TEST_F(UidReading, TagsFollowOneAnotherEveryTwentyFourBytes) {
-  Reader({Join({Record(TagA), Record(TagB), Record(TagA)})});
-  RunUntil(10000);
-  EXPECT_EQ(EditTexts(), (std::vector<std::string>{"", "E004015012345678", "", "E0040150AABBCCDD",
-                                                   "", "E004015012345678"}));
+// A reader that sends faster than a byte a pass: every pass takes all that has come, in
+// order, so each tag is shown in the pass after its record, with one read a pass.
+TEST_F(UidReading, EachPassTakesEveryByteThatHasComeInOrder) {
+  Reader({{{50, Join({Record(TagA), Record(TagB), Record(TagA)})},
+           {1030, Record(TagB)},
+           {1990, Join({Record(TagA), Record(TagB)})}}});
+  RunUntil(3500);
+
+  EXPECT_EQ(EditTexts(),
+            (std::vector<std::string>{"", "E004015012345678", "", "E0040150AABBCCDD", "",
+                                      "E004015012345678", "", "E0040150AABBCCDD", "",
+                                      "E004015012345678", "", "E0040150AABBCCDD"}));
+  const std::uint64_t frameEnd = FrameEnd();
+  for (const Shown& s : edits) {
+    const std::uint64_t sent = s.time < frameEnd + 1030   ? 50
+                               : s.time < frameEnd + 1990 ? 1030
+                                                          : 1990;
+    EXPECT_LE(s.time - frameEnd - sent, 101u) << s;
+  }
+  // One pass: 100 ms, one read of all that has come, the window's events.
+  std::size_t loopReads = 0;
+  std::size_t passes = 0;
+  for (const fake::Call& call : os.Calls()) {
+    loopReads += call.function == "ReadFile" && call.numbers[0] > 1;
+    passes += call.time > frameEnd && call.ToString() == "Sleep(100)";
+  }
+  EXPECT_EQ(loopReads, passes);
+  EXPECT_EQ(os.Calls().back().function, "CloseHandle");
 }
 
 TEST_F(UidReading, WhatTheExchangeTakesOrWhatIsTooShortIsNeverShown) {
@@ -169,8 +235,8 @@ TEST_F(UidReading, NoiseWithoutE0DoesNotHideTheTagsAfterIt) {
   for (int i = 0; i < 37; ++i) {
     noise.push_back(static_cast<std::uint8_t>(0x0E + 17 * i % 200));  // never E0
   }
-  Reader({Join({noise, Record(TagB), Record(TagA)})});
-  RunUntil(12000);
+  Reader({{{50, Join({noise, Record(TagB), Record(TagA)})}}});
+  RunUntil(2000);
   std::vector<std::string> ids;
   for (const std::string& text : EditTexts()) {
     if (!text.empty()) {
@@ -184,7 +250,7 @@ TEST_F(UidReading, AStopMakesOneMorePassAndARestartBeginsAfresh) {
   // The first start gets twenty bytes of a record, the second a whole record.
   Bytes partial = Record(TagA);
   partial.resize(20);
-  fake::FakePort& port = Reader({partial, Record(TagB)});
+  fake::FakePort& port = Reader({{{50, partial}}, {{50, Record(TagB)}}});
   RunUntil(4000);
 
   EXPECT_EQ(SleepsFrom(4000), 1u);
@@ -201,7 +267,7 @@ TEST_F(UidReading, AStopMakesOneMorePassAndARestartBeginsAfresh) {
   EXPECT_EQ(port.Line(), Join({UidFrame, UidFrame}));
   EXPECT_EQ(port.OpenCount(), 2);
   // The twenty bytes of the first run count for nothing: the tag needs its own 24.
-  EXPECT_EQ(edits, (std::vector<Shown>{{"", 0}, {"E0040150AABBCCDD", 0}}));
+  EXPECT_EQ(EditTexts(), (std::vector<std::string>{"", "E0040150AABBCCDD"}));
   EXPECT_FALSE(port.IsOpen());
 }
 
@@ -226,7 +292,7 @@ TEST_F(UidReading, APortThatDoesNotOpenOrNoNumberStartsNothing) {
 // While the loop holds its port, other reading actions are refused as if their port
 // could not be opened, whatever port the box names; the loop reads on undisturbed.
 TEST_F(UidReading, OtherStartsAreRefusedWhileTheLoopHoldsThePort) {
-  fake::FakePort& com1 = Reader({Join({Record(TagA), Record(TagB)})});
+  fake::FakePort& com1 = Reader({{{50, Record(TagA)}, {2000, Record(TagB)}}});
   fake::FakePort& com2 = os.AddPort("COM2");
   for (std::uint64_t at : {1000u, 3500u}) {
     os.At(at, [this, at] {
@@ -252,7 +318,7 @@ TEST_F(UidReading, OtherStartsAreRefusedWhileTheLoopHoldsThePort) {
   EXPECT_FALSE(com1.IsOpen());
   // Each refused "Start" emptied Edit1 (at 1 s and 3.5 s); both tags were still shown.
   EXPECT_EQ(EditTexts(),
-            (std::vector<std::string>{"", "E004015012345678", "", "E0040150AABBCCDD"}));
+            (std::vector<std::string>{"", "E004015012345678", "", "E0040150AABBCCDD", ""}));
 
   // Once the loop has closed its port, "Start" works again.
   com1.OnWrite = [](fake::FakePort& p, const Bytes&) {
@@ -266,53 +332,95 @@ TEST_F(UidReading, OtherStartsAreRefusedWhileTheLoopHoldsThePort) {
   EXPECT_TRUE(dir.Exists("RFID.txt"));
 }
 
-TEST_F(UidReading, ClosingTheWindowStopsTheLoopAndThenCloses) {
-  Reader({Record(TagA)});
-  form->Show();
-  os.At(1000, [this] { PostClick(form->Button4); });
-  RunUntil(3000);
-  // The pass that saw the close was the last: the port is closed, the window with it.
-  EXPECT_FALSE(form->Visible());
-  EXPECT_EQ(os.Count("CloseHandle"), 1u);
-  EXPECT_LE(os.Now(), 1200u);
-  EXPECT_EQ(UidLoopRunning, 0);
+// The exit button or the title bar's close during the loop: the loop stops as for a stop
+// click, closes its port with its time-outs restored, and the window closes, within a pass.
+TEST_F(UidReading, AskingToCloseStopsTheLoopAndClosesTheWindowWithinAPass) {
+  const struct {
+    const char* what;
+    std::function<void(TForm1*)> close;
+  } cases[] = {
+      {"exit button", [](TForm1* form) { PostClick(form->Button4); }},
+      {"title bar",
+       [](TForm1* form) {
+         QMetaObject::invokeMethod(NativeWidget(form), "close", Qt::QueuedConnection);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    os.ClearCalls();
+    fake::FakePort& port = Reader({{{50, Record(TagA)}}});
+    form->Show();
+    const std::uint64_t asked = os.Now() + 1000;
+    os.At(asked, [this, &c] { c.close(form); });
+    form->Button1->Click();
+
+    EXPECT_FALSE(form->Visible());
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.Timeouts, (platform::CommTimeouts{}));
+    ASSERT_GE(os.Calls().size(), 2u);
+    EXPECT_EQ(os.Calls().back().ToString(), "CloseHandle(COM1)");
+    EXPECT_LE(os.Calls().back().time, asked + 102);
+    EXPECT_EQ(UidLoopRunning, 0);
+    EXPECT_EQ(UidStopRequested, 1);
+  }
 }
 
-TEST_F(UidReading, AReaderThatVanishesLeavesTheLoopPacedAndStoppable) {
-  fake::FakePort& port = Reader({Record(TagA)});
-  port.FailReadsFrom(1000);
-  RunUntil(3000);
-  // Still one pass per 100 ms, each with its read, and the stop still closes the port.
-  const std::size_t sleeps = SleepsFrom(1000);
-  EXPECT_GE(sleeps, 19u);
-  EXPECT_LE(sleeps, 21u);
-  EXPECT_FALSE(port.IsOpen());
-  EXPECT_EQ(os.Count("CloseHandle"), 1u);
-  EXPECT_TRUE(shown.empty());
-}
-
-// The real POSIX platform on a pseudo-terminal, with a reader on the other side.
-using UidReadingOnALine = LineTest;
-
-TEST_F(UidReadingOnALine, ShowsTheTagTheReaderReports) {
-  pty.Play([](fake::PseudoTerminal& reader) {
-    if (reader.ReadExactly(UidFrame.size(), 3000) != UidFrame) {
-      throw std::runtime_error("unexpected frame");
-    }
-    reader.Write(Join({UidReply, Record(TagB)}));
+// The reader goes away (its adapter unplugged) and comes back under the same name as a
+// new device: the stale tag is cleared, the port closed, and opened again pass by pass;
+// once it opens, the UID command goes out again and the new tags are shown.
+TEST_F(UidReading, ALostPortIsOpenedAgainEachPassAndTheCommandSentAgain) {
+  fake::FakePort& first = Reader({{{50, Record(TagA)}}});
+  const std::uint64_t lost = 1000;
+  const std::uint64_t back = 2550;
+  os.At(lost, [&] {
+    first.FailReadsFrom(lost);
+    os.RemovePort("COM1");
   });
-  // Stop as soon as the tag is shown; give up after 15 s.
-  QObject::connect(Native<QLineEdit>(form->Edit1), &QLineEdit::textChanged,
-                   [this](const QString& text) {
-                     if (!text.isEmpty()) {
-                       PostClick(form->Button1);
-                     }
-                   });
-  QTimer::singleShot(15000, NativeWidget(form->Button1), [this] { form->Button1->Click(); });
-  form->Button1->Click();
-  pty.Join();
+  fake::FakePort* second = nullptr;
+  os.At(back, [&] { second = &Reader({{{50, Record(TagB)}}}); });
+  RunUntil(4000);
 
-  EXPECT_EQ(pty.Failure(), "");
+  EXPECT_EQ(EditTexts(),
+            (std::vector<std::string>{"", "E004015012345678", "", "E0040150AABBCCDD"}));
+  // Emptied in the pass that found the port gone, which closed it at once.
+  EXPECT_LE(edits[2].time, lost + 101);
+  EXPECT_EQ(os.Count("CloseHandle"), 2u);
+  const std::vector<std::uint64_t> opens = TimesOf("CreateFile");
+  ASSERT_GE(opens.size(), 3u);
+  // One try a pass, at the loop's pace, until it opens.
+  EXPECT_EQ(opens.size(), 2 + (back - lost) / 100);
+  for (std::size_t i = 2; i < opens.size(); ++i) {
+    EXPECT_GE(opens[i] - opens[i - 1], 100u);
+    EXPECT_LE(opens[i] - opens[i - 1], 102u);
+  }
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->Line(), UidFrame);
+  EXPECT_FALSE(second->IsOpen());
+  EXPECT_EQ(second->Timeouts, (platform::CommTimeouts{}));
+}
+
+// A reader that never comes back: the loop tries on at its pace without a port, and a stop
+// click ends it within a pass, with nothing left to close.
+TEST_F(UidReading, AStopEndsTheLoopWhileThePortIsGone) {
+  fake::FakePort& port = Reader({{{50, Record(TagA)}}});
+  os.At(1000, [&] {
+    port.FailReadsFrom(1000);
+    os.RemovePort("COM1");
+  });
+  RunUntil(3000);
+
+  EXPECT_EQ(EditTexts(), (std::vector<std::string>{"", "E004015012345678", ""}));
+  EXPECT_EQ(os.Count("CloseHandle"), 1u);
+  // No open is tried once the stop has been asked for.
+  EXPECT_LE(TimesOf("CreateFile").back(), 3000u + 101);
+  EXPECT_EQ(os.Calls().back().ToString(), "Sleep(100)");
+  EXPECT_GE(os.Count("CreateFile"), 19u);
+  EXPECT_EQ(SleepsFrom(3000), 1u);
+  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(UidLoopRunning, 0);
+  // The next click starts afresh once the port is there again.
+  Reader({{{50, Record(TagB)}}});
+  RunUntil(5000);
   EXPECT_EQ(form->Edit1->Text(), "E0040150AABBCCDD");
 }
 

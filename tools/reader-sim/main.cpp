@@ -117,8 +117,8 @@ void AwaitDrain(const PtyLine& line) {
   }
 }
 
-// Serves the line until a signal comes or the hangup scenario drops the line.
-void Serve(const Options& options, PtyLine& line) {
+// Serves the line until a signal comes (false) or the hangup scenario drops it (true).
+bool Serve(const Options& options, PtyLine& line) {
   Simulator simulator(options, Trace);
   LineWatch watch;
   watch.Start(line.slave_path());
@@ -138,7 +138,8 @@ void Serve(const Options& options, PtyLine& line) {
       open = false;
       simulator.LineClosed(out.size());
       out.clear();
-      const long unread = line.DiscardUnread();
+      // A UART loses its input at the close; the chatty reader plays a line that keeps it.
+      const long unread = options.scenario == Scenario::kChatty ? 0 : line.DiscardUnread();
       watch.Own();
       if (unread > 0) {
         Trace("discarded " + std::to_string(unread) + " bytes the program left unread");
@@ -186,7 +187,7 @@ void Serve(const Options& options, PtyLine& line) {
       Trace("hangup after " + std::to_string(simulator.bytes_handed_out()) +
             " bytes sent: dropping the line once the program has read them");
       AwaitDrain(line);
-      return;
+      return true;
     }
 
     Millis timeout = kIdleWait;
@@ -207,7 +208,7 @@ void Serve(const Options& options, PtyLine& line) {
     char number = 0;
     if (read(signal_pipe[0], &number, 1) == 1) {
       Trace(std::string(SignalName(number)) + ": stopping");
-      return;
+      return false;
     }
   }
 }
@@ -246,7 +247,24 @@ int Run(int argc, char** argv) {
         std::to_string(options.interval_ms) + " ms" +
         (replaced ? " (replaced a leftover " + link.name() + ")" : ""));
 
-  Serve(options, line);
+  Options serving = options;
+  while (Serve(serving, line) && serving.return_after_ms > 0) {
+    // Unplugged: the old terminal goes for good, and a new one takes its name later.
+    line.Close();
+    Trace("line dropped; back in " + std::to_string(serving.return_after_ms) + " ms");
+    if (SignalArrived(serving.return_after_ms)) {
+      Trace("signal while away: stopping");
+      break;
+    }
+    if (!line.Open(&error) || !link.Retarget(line.slave_path(), &error)) {
+      std::fprintf(stderr, "reader-sim: %s\n", error.c_str());
+      link.Remove();
+      return 1;
+    }
+    Trace("back: link " + link.name() + " -> " + line.slave_path());
+    serving.scenario = Scenario::kNormal;
+    serving.return_after_ms = 0;
+  }
 
   line.Close();
   const std::string name = link.name();

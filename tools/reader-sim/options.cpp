@@ -58,7 +58,7 @@ bool ParseTagList(const std::string& text, std::vector<TagId>* tags, std::string
 
 bool ParseScenario(const std::string& text, Scenario* scenario) {
   for (Scenario s : {Scenario::kNormal, Scenario::kSilent, Scenario::kShort, Scenario::kLong,
-                     Scenario::kNoise, Scenario::kHangup}) {
+                     Scenario::kNoise, Scenario::kHangup, Scenario::kChatty}) {
     if (text == ScenarioName(s)) {
       *scenario = s;
       return true;
@@ -121,6 +121,8 @@ const char* ScenarioName(Scenario scenario) {
       return "noise";
     case Scenario::kHangup:
       return "hangup";
+    case Scenario::kChatty:
+      return "chatty";
   }
   return "?";
 }
@@ -148,7 +150,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       continue;
     }
     if (name != "--port" && name != "--tags" && name != "--interval" && name != "--scenario" &&
-        name != "--hangup-after") {
+        name != "--hangup-after" && name != "--return-after") {
       result.error = "unknown option '" + args[i] + "'";
       return result;
     }
@@ -178,10 +180,16 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       options.interval_ms = static_cast<int>(number);
     } else if (name == "--scenario") {
       if (!ParseScenario(value, &options.scenario)) {
-        result.error =
-            "bad --scenario '" + value + "': one of normal, silent, short, long, noise, hangup";
+        result.error = "bad --scenario '" + value +
+                       "': one of normal, silent, short, long, noise, hangup, chatty";
         return result;
       }
+    } else if (name == "--return-after") {
+      if (!ParseNumber(value, 1, 3600000, &number)) {
+        result.error = "bad --return-after '" + value + "': give milliseconds from 1 to 3600000";
+        return result;
+      }
+      options.return_after_ms = static_cast<int>(number);
     } else {
       if (!ParseNumber(value, 1, 100000000, &number)) {
         result.error = "bad --hangup-after '" + value + "': give a number of bytes from 1 up";
@@ -196,7 +204,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return R"(usage: reader-sim [--port N] [--tags ID,ID...] [--interval MS]
-                  [--scenario normal|silent|short|long|noise|hangup] [--hangup-after N]
+                  [--scenario normal|silent|short|long|noise|hangup|chatty]
+                  [--hangup-after N] [--return-after MS]
        reader-sim --help
 
 A simulated tag reader on a pseudo-terminal. It creates the entry COMn in the current
@@ -217,8 +226,15 @@ Options:
                     noise    sends 40 noise bytes (never E0) after the UID reply and
                              again after every third tag record
                     hangup   closes the line and ends (exit 0) after N bytes sent,
-                             once the program has read them (at most 2 s later)
+                             once the program has read them (at most 2 s later), as
+                             an unplugged reader that never comes back
+                    chatty   follows every reply at once with a tag record, and leaves
+                             what the program did not read in the line when it closes
+                             (as a pty bridge or a network serial server does)
   --hangup-after N  N for the hangup scenario (default 50)
+  --return-after MS hangup scenario: instead of ending, come back MS after the hangup
+                    on a new pseudo-terminal under the same COMn link, as a reader
+                    plugged in again, and serve from then on as in the normal scenario
   --help            this text
 
 Frames read: first byte N is the frame length including two CRC-16 bytes (high byte
@@ -234,8 +250,9 @@ tag> <CRC-16 over the first 12 bytes, high byte first>.
 
 Tag record (24 bytes): 0D <8 identifier bytes> then fifteen 00; the tags take turns,
 one record every --interval ms. When the program closes the line, the records stop,
-unsent bytes are dropped, and so is whatever the program left unread; they start again
-only on a new UID command.
+unsent bytes are dropped, and so is whatever the program left unread (except in the
+chatty scenario); they start again only on a new UID command. Records come faster than
+the program's loop takes single bytes (10 a second) unless --interval is above 2400.
 
 Trace (standard output, one line per event, with the local time HH:MM:SS.mmm): the link
 and pseudo-terminal, the line opening and closing, every frame received with its length,

@@ -19,6 +19,7 @@ enum class Scenario {
   kLong,    // replies with the 14 bytes and 6 extra bytes
   kNoise,   // bursts of noise bytes (never E0) before and between the tag records
   kHangup,  // drops the line after a given number of bytes sent
+  kChatty,  // follows every reply with a tag record and keeps unread bytes across closes
 };
 
 struct Options {
@@ -26,8 +27,9 @@ struct Options {
   std::vector<TagId> tags;  // never empty after parsing
   int interval_ms = 500;    // pause between two tag records
   Scenario scenario = Scenario::kNormal;
-  long hangup_after = 50;  // bytes sent before the hangup scenario drops the line
-  bool help = false;       // --help: print the usage and do nothing else
+  long hangup_after = 50;   // bytes sent before the hangup scenario drops the line
+  int return_after_ms = 0;  // hangup: comes back on a new line this long after (0: never)
+  bool help = false;        // --help: print the usage and do nothing else
 };
 
 // The tags used when --tags is not given.

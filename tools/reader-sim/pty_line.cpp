@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -163,6 +164,19 @@ bool PortLink::Create(const std::string& name, const std::string& target, bool* 
     return false;
   }
   name_ = name;
+  target_ = target;
+  return true;
+}
+
+bool PortLink::Retarget(const std::string& target, std::string* error) {
+  // Made beside it and renamed over it, so that the name never goes missing in between.
+  const std::string fresh = name_ + ".new";
+  unlink(fresh.c_str());
+  if (symlink(target.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), name_.c_str()) != 0) {
+    *error = ErrnoText("cannot point " + name_ + " at " + target);
+    unlink(fresh.c_str());
+    return false;
+  }
   target_ = target;
   return true;
 }

@@ -54,6 +54,9 @@ class PortLink {
   bool Create(const std::string& name, const std::string& target, bool* replaced,
               std::string* error);
 
+  // Points the link made by Create at another target, in one step.
+  bool Retarget(const std::string& target, std::string* error);
+
   // Removes the link if it still points where this object made it point.
   void Remove();
 

@@ -203,6 +203,12 @@ void Simulator::Answer(const Bytes& frame, Millis now) {
   }
   Queue(now, std::move(reply), what);
 
+  if (options_.scenario == Scenario::kChatty) {
+    // Still sending records from its continuous mode right after the reply.
+    const TagId& tag = options_.tags.front();
+    Queue(now, Record(tag), "tag " + TagText(tag) + " after the reply");
+  }
+
   if (uid) {
     if (options_.scenario == Scenario::kNoise) {
       Queue(now, Noise(), "noise");
