@@ -489,8 +489,9 @@ Platform& OperatingSystem() {
 // Non-blocking, so that a FIFO without a reader fails at once (ENXIO) instead of holding
 // the window until some program opens it, and a write that would wait fails (EAGAIN).
 std::FILE* OpenForAppend(const char* name) {
+  const mode_t everyone_rw = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
   const int fd =
-      open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+      open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, everyone_rw);
   if (fd < 0) {
     return nullptr;
   }
