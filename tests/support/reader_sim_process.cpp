@@ -99,12 +99,6 @@ std::optional<int> ReaderSimProcess::WaitForExit(milliseconds limit) {
   return exitCode_;
 }
 
-void ReaderSimProcess::Signal(int number) {
-  if (Running()) {
-    kill(pid_, number);
-  }
-}
-
 void ReaderSimProcess::Stop() {
   if (!Running()) {
     return;

@@ -34,8 +34,6 @@ class ReaderSimProcess {
   bool WaitForLink(const std::string& name = "COM1");
   // The exit code (128 + signal number for a signal), once the process has ended.
   std::optional<int> WaitForExit(milliseconds limit = milliseconds(5000));
-  // Sends the signal `number` to the process.
-  void Signal(int number);
   // Asks the process to end (SIGTERM) and waits for it; kills it if it does not.
   void Stop();
 

@@ -86,22 +86,4 @@ TEST_F(AppEntry, ClosingFromTheTitleBarEndsTheLoop) {
   EXPECT_EQ(run.exitCode, 0);
 }
 
-TEST_F(AppEntry, PortConversionErrorIsShownAndTheWindowStays) {
-  std::vector<std::string> shown;
-  Application->SetExceptionDisplay([&shown](const std::string& m) { shown.push_back(m); });
-  bool visibleAfter = false;
-  const EntryRun run = RunEntry([&] {
-    // What a reading action does first with the port box.
-    Form1->ComboBox1->SetText("");
-    Form1->Button1->SetOnClick([](TObject*) { StrToInt(Form1->ComboBox1->Text()); });
-    QTest::mouseClick(Form1->Button1, Qt::LeftButton);
-    visibleAfter = Form1->isVisible();
-    QTest::mouseClick(Form1->Button4, Qt::LeftButton);
-  });
-  Application->SetExceptionDisplay({});
-  EXPECT_FALSE(run.timedOut);
-  EXPECT_EQ(shown, (std::vector<std::string>{"'' is not a valid integer value"}));
-  EXPECT_TRUE(visibleAfter);
-}
-
 }  // namespace

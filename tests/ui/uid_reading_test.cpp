@@ -229,22 +229,6 @@ TEST_F(UidReading, WhatTheExchangeTakesOrWhatIsTooShortIsNeverShown) {
   EXPECT_EQ(port.Unread(), 0u);
 }
 
-TEST_F(UidReading, NoiseWithoutE0DoesNotHideTheTagsAfterIt) {
-  Bytes noise;
-  for (int i = 0; i < 37; ++i) {
-    noise.push_back(static_cast<std::uint8_t>(0x0E + 17 * i % 200));  // never E0
-  }
-  Reader({{{50, Join({noise, Record(TagB), Record(TagA)})}}});
-  RunUntil(2000);
-  std::vector<std::string> ids;
-  for (const std::string& text : EditTexts()) {
-    if (!text.empty()) {
-      ids.push_back(text);
-    }
-  }
-  EXPECT_EQ(ids, (std::vector<std::string>{"E0040150AABBCCDD", "E004015012345678"}));
-}
-
 TEST_F(UidReading, AStopMakesOneMorePassAndARestartBeginsAfresh) {
   // The first start gets twenty bytes of a record, the second a whole record.
   Bytes partial = Record(TagA);
@@ -394,31 +378,6 @@ TEST_F(UidReading, ALostPortIsOpenedAgainEachPassAndTheCommandSentAgain) {
   EXPECT_EQ(second->Line(), UidFrame);
   EXPECT_FALSE(second->IsOpen());
   EXPECT_EQ(second->Timeouts, (platform::CommTimeouts{}));
-}
-
-// A reader that never comes back: the loop tries on at its pace without a port, and a stop
-// click ends it within a pass, with nothing left to close.
-TEST_F(UidReading, AStopEndsTheLoopWhileThePortIsGone) {
-  fake::FakePort& port = Reader({{{50, Record(TagA)}}});
-  os.At(1000, [&] {
-    port.FailReadsFrom(1000);
-    os.RemovePort("COM1");
-  });
-  RunUntil(3000);
-
-  EXPECT_EQ(EditTexts(), (std::vector<std::string>{"", "E004015012345678", ""}));
-  EXPECT_EQ(os.Count("CloseHandle"), 1u);
-  // No open is tried once the stop has been asked for.
-  EXPECT_LE(TimesOf("CreateFile").back(), 3000u + 101);
-  EXPECT_EQ(os.Calls().back().ToString(), "Sleep(100)");
-  EXPECT_GE(os.Count("CreateFile"), 19u);
-  EXPECT_EQ(SleepsFrom(3000), 1u);
-  EXPECT_TRUE(shown.empty());
-  EXPECT_EQ(UidLoopRunning, 0);
-  // The next click starts afresh once the port is there again.
-  Reader({{{50, Record(TagB)}}});
-  RunUntil(5000);
-  EXPECT_EQ(form->Edit1->Text(), "E0040150AABBCCDD");
 }
 
 }  // namespace
