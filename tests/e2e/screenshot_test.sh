@@ -25,6 +25,7 @@ cmp -s start.png plain.png && fail "the reading is not in the picture"
 "$shot" 2>/dev/null
 [ $? = 2 ] || fail "no usage error without a file"
 mkdir idle && cd idle || exit 1
-"$shot" --start none.png 2>/dev/null && fail "a picture without a reader"
+"$shot" --start none.png 2>/dev/null
+[ $? = 1 ] || fail "no failure without a reader"
 [ ! -e none.png ] || fail "a file without a reading"
 echo "screenshots: all cases passed"

@@ -63,6 +63,26 @@ TEST_F(AppEntry, ExitClickEndsTheLoopWithCodeZero) {
   EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("pavo"));
   EXPECT_TRUE(window.isNull());
   EXPECT_EQ(Form1, nullptr);
+  EXPECT_EQ(Application->MainForm(), nullptr);
+}
+
+// Closing another window (an error box) while the main one is not shown does not end the
+// program: only the main window does.
+TEST_F(AppEntry, OnlyTheMainWindowEndsTheProgram) {
+  bool stillRunning = false;
+  const EntryRun run = RunEntry([&] {
+    Form1->hide();
+    QWidget box;
+    box.show();
+    box.close();
+    QTimer::singleShot(50, qApp, [&] {
+      stillRunning = true;
+      Form1->show();
+      Form1->Button4->click();
+    });
+  });
+  EXPECT_TRUE(stillRunning);
+  EXPECT_FALSE(run.timedOut);
 }
 
 TEST_F(AppEntry, ClosingFromTheTitleBarEndsTheLoop) {
