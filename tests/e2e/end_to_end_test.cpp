@@ -5,25 +5,24 @@
 
 #include <QLineEdit>
 #include <QObject>
+#include <QProcess>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <iterator>
-#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/support/reader_sim_process.h"
 #include "tests/support/temp_directory.h"
 #include "tests/ui/window_fixture.h"
 
 namespace {
 
-using fake::ReaderSimProcess;
 using std::chrono::milliseconds;
 
 const char TagA[] = "E004015012345678";
@@ -50,18 +49,35 @@ std::vector<std::string> Lines(const std::string& text) {
 class EndToEnd : public WindowTest {
  protected:
   void TearDown() override {
+    sim.terminate();
+    sim.waitForFinished();
     // A loop that a failed assertion left running would keep the form alive.
     ASSERT_EQ(UidLoopRunning, 0);
     WindowTest::TearDown();
   }
 
-  // Starts a simulator on COM1 in the working directory and waits for its link.
-  ReaderSimProcess& StartSim(std::vector<std::string> args,
-                             const std::string& traceName = "sim-trace.txt") {
-    sim.reset();
-    sim = std::make_unique<ReaderSimProcess>(dir.Path(), std::move(args), traceName);
-    EXPECT_TRUE(sim->WaitForLink()) << sim->Errors();
-    return *sim;
+  // Starts reader-sim with args, its trace going to a file, and waits for its link COM1.
+  void StartSim(const QStringList& args) {
+    sim.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
+    sim.setStandardOutputFile(QString::fromStdString((dir.Path() / "sim-trace.txt").string()));
+    sim.start(QStringLiteral(READER_SIM_PATH), args);
+    EXPECT_TRUE(QTest::qWaitFor([this] {
+      std::error_code error;
+      const std::string target = std::filesystem::read_symlink(dir.Path() / "COM1", error);
+      return target.rfind("/dev/pts/", 0) == 0 && std::filesystem::exists(target, error);
+    }));
+  }
+  std::string Trace() const { return dir.Read("sim-trace.txt"); }
+  bool WaitForTrace(const std::string& part) {
+    return QTest::qWaitFor([&] { return Trace().find(part) != std::string::npos; });
+  }
+  std::size_t CountInTrace(const std::string& part) const {
+    const std::string trace = Trace();
+    std::size_t count = 0;
+    for (auto at = trace.find(part); at != std::string::npos; at = trace.find(part, at + 1)) {
+      ++count;
+    }
+    return count;
   }
 
   // Clicks "UID" and lets the loop run until it has shown `count` identifiers, or at most
@@ -96,13 +112,13 @@ class EndToEnd : public WindowTest {
   }
 
   fake::TempWorkingDirectory dir;
-  // Declared after dir: the simulator ends before its directory is removed.
-  std::unique_ptr<ReaderSimProcess> sim;
+  // Declared after dir: the simulator ends (QProcess kills it) before its directory goes.
+  QProcess sim;
 };
 
 // A reading recorded, then one that a full disk refuses: shown, and the operator told.
 TEST_F(EndToEnd, StartRecordsOneReadingAndAFullDiskIsReported) {
-  StartSim({"--tags", TwoTags});
+  StartSim({"--tags", QString::fromStdString(TwoTags)});
   ASSERT_EQ(form->ComboBox1->Text(), "01");
 
   form->Button2->click();
@@ -113,9 +129,8 @@ TEST_F(EndToEnd, StartRecordsOneReadingAndAFullDiskIsReported) {
   EXPECT_EQ(records[0],
             form->Edit1->Text() + "     " + form->Edit2->Text() + "     " + form->Edit3->Text());
   EXPECT_EQ(dir.Read("test.txt"), "len:5\n  len-2:3\n");
-  EXPECT_TRUE(sim->WaitForTrace("rx 5 bytes: 05 11 1E 1B 2E (crc ok, snapshot command)"))
-      << sim->Trace();
-  EXPECT_TRUE(sim->WaitForTrace("line closed")) << sim->Trace();
+  EXPECT_TRUE(WaitForTrace("rx 5 bytes: 05 11 1E 1B 2E (crc ok, snapshot command)")) << Trace();
+  EXPECT_TRUE(WaitForTrace("line closed")) << Trace();
   EXPECT_EQ(Look(), IdleLook);
   EXPECT_TRUE(shown.empty());
 
@@ -138,7 +153,7 @@ TEST_F(EndToEnd, StartRecordsOneReadingAndAFullDiskIsReported) {
 // command anew and shows its tags. After the stop the port is free for a single read.
 TEST_F(EndToEnd, UidShowsTheTagsInTurnThroughAHangUpAndTheStopFreesTheLine) {
   StartSim({"--scenario", "hangup", "--hangup-after", "50", "--return-after", "1000", "--tags",
-            TwoTags, "--interval", "100"});
+            QString::fromStdString(TwoTags), "--interval", "100"});
 
   const std::vector<std::string> edits = RunUid(3, milliseconds(30000));
 
@@ -148,10 +163,10 @@ TEST_F(EndToEnd, UidShowsTheTagsInTurnThroughAHangUpAndTheStopFreesTheLine) {
             (std::vector<std::string>{"", TagA, "", TagA, "", TagB}));
   EXPECT_FALSE(form->Edit2->Text().empty());
   EXPECT_FALSE(form->Edit3->Text().empty());
-  EXPECT_TRUE(sim->WaitForTrace("back: link COM1")) << sim->Trace();
-  EXPECT_EQ(sim->CountInTrace("(crc ok, UID command)"), 2u) << sim->Trace();
+  EXPECT_TRUE(WaitForTrace("back: link COM1")) << Trace();
+  EXPECT_EQ(CountInTrace("(crc ok, UID command)"), 2u) << Trace();
   EXPECT_EQ(dir.Read("test.txt"), "len:18\n  len-2:16\nlen:18\n  len-2:16\n");
-  EXPECT_TRUE(sim->WaitForTrace("line closed; tag records stopped")) << sim->Trace();
+  EXPECT_TRUE(WaitForTrace("line closed; tag records stopped")) << Trace();
 
   form->Button2->click();
   const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
