@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,25 @@ TEST_F(SingleRead, ARecordThatCannotBeWrittenIsReportedNotLost) {
     EXPECT_EQ(form->Edit2->Text(), Today());
     EXPECT_EQ(os.Count("CloseHandle"), 1u);
     EXPECT_EQ(Look(), IdleLook);
+  }
+}
+
+// A command log on a full disk or a pipe that no program reads (which must not hold the
+// window either): the reading is made and recorded as usual.
+TEST_F(SingleRead, ACommandLogThatCannotBeWrittenDoesNotDisturbTheRead) {
+  const std::function<void()> blockers[] = {
+      [] { std::filesystem::create_symlink("/dev/full", "test.txt"); },
+      [] { mkfifo("test.txt", 0644); },
+  };
+  Reader();
+  for (const auto& block : blockers) {
+    std::filesystem::remove("test.txt");
+    std::filesystem::remove("RFID.txt");
+    block();
+    Click();
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
+    EXPECT_EQ(dir.Read("RFID.txt").substr(0, 28), ReplyDigits);
   }
 }
 

@@ -93,8 +93,13 @@ TEST_F(Soak, EveryTagOfALongNoisyStreamIsShownOnceInOrderAndTheHeapStaysFlat) {
   std::size_t next = 0;
   std::size_t wrong = 0;
   QObject::connect(form->Edit1, &QLineEdit::textChanged, [&](const QString& text) {
-    if (!text.isEmpty()) {
-      next < ids.size() && text.toStdString() == ids[next] ? ++next : ++wrong;
+    if (text.isEmpty()) {
+      return;
+    }
+    if (next < ids.size() && text.toStdString() == ids[next]) {
+      ++next;
+    } else {
+      ++wrong;
     }
   });
   const std::uint64_t end = 1000 + (stream.size() + 10) * 100;
