@@ -1,6 +1,8 @@
 // The POSIX backend end to end on real pseudo-terminals: name resolution, exclusive
 // access, the line settings, reads bounded by the time-outs, and the command exchange.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -208,6 +210,17 @@ TEST(PosixPort, ReadsKeepTheirTimeoutsWithoutSpinning) {
   EXPECT_EQ(got, 0u);
   EXPECT_GE(spent.wall, 100.0);
   EXPECT_LT(spent.cpu, spent.wall / 2);
+
+  // A signal that cuts the wait short does not end the read before its time-out.
+  struct sigaction onAlarm {};
+  onAlarm.sa_handler = [](int) {};
+  struct sigaction saved {};
+  sigaction(SIGALRM, &onAlarm, &saved);
+  const itimerval soon{{0, 0}, {0, 20000}};
+  setitimer(ITIMER_REAL, &soon, nullptr);
+  spent = Measure([&] { EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 5, got)); });
+  sigaction(SIGALRM, &saved, nullptr);
+  EXPECT_GE(spent.wall, 100.0);
 
   // A time-out between bytes is not kept by this backend: refused, the old ones stay.
   EXPECT_FALSE(Os().SetCommTimeouts(PortHandle, {10, 0, 0, 0, 0}));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -378,6 +379,27 @@ TEST_F(UidReading, ALostPortIsOpenedAgainEachPassAndTheCommandSentAgain) {
   EXPECT_EQ(second->Line(), UidFrame);
   EXPECT_FALSE(second->IsOpen());
   EXPECT_EQ(second->Timeouts, (platform::CommTimeouts{}));
+}
+
+// A flood is taken in full reads, at most sixteen a pass, so that it cannot hold off the
+// window; the rest waits for the next pass.
+TEST_F(UidReading, AFloodIsTakenAtMostSixteenFullReadsAPass) {
+  fake::FakePort& port = Reader({{{50, Bytes(5000, 0x11)}}});
+  RunUntil(1000);
+  std::vector<int> readsPerPass;
+  for (const fake::Call& call : os.Calls()) {
+    if (call.ToString() == "Sleep(100)") {
+      readsPerPass.push_back(0);
+    } else if (call.function == "ReadFile" && call.numbers[0] > 1 && !readsPerPass.empty()) {
+      ++readsPerPass.back();
+    }
+  }
+  const auto most = std::max_element(readsPerPass.begin(), readsPerPass.end());
+  ASSERT_NE(most, readsPerPass.end());
+  EXPECT_EQ(*most, 16);
+  ASSERT_NE(most + 1, readsPerPass.end());
+  EXPECT_EQ(most[1], 4);  // 5000 - 16 * 256 = 3 * 256 + 136
+  EXPECT_EQ(port.Unread(), 0u);
 }
 
 }  // namespace

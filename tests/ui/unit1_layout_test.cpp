@@ -46,6 +46,12 @@ TEST(Unit1Layout, EveryControlInItsPlaceWithItsText) {
     EXPECT_FALSE(font.bold() || font.italic() || font.underline() || font.strikeOut());
   }
   EXPECT_EQ(form.ComboBox1->Items(), (std::vector<std::string>{"01", "02"}));
+  // The label fits its caption again when its font changes.
+  QFont larger = form.Label1->font();
+  larger.setPixelSize(24);
+  form.Label1->setFont(larger);
+  EXPECT_EQ(form.Label1->size(), form.Label1->sizeHint());
+  EXPECT_GT(form.Label1->height(), 21);
 }
 
 TEST(Unit1Layout, TabFollowsTheStoredOrderAndThePortBoxTakesTypedText) {
