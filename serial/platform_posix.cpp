@@ -32,8 +32,6 @@
 namespace platform {
 namespace {
 
-constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
-
 std::int64_t MonotonicNanoseconds() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -163,6 +161,11 @@ class PosixPlatform final : public Platform {
     const auto port = ports_.find(h);
     if (port == ports_.end()) {
       errno = EBADF;
+      return false;
+    }
+    // The gap between two bytes is not timed here; a caller that relies on it must know.
+    if (timeouts.ReadIntervalTimeout != 0) {
+      errno = EINVAL;
       return false;
     }
     port->second = timeouts;
@@ -336,11 +339,9 @@ class PosixPlatform final : public Platform {
     return true;
   }
 
-  // Win32 read time-outs: a total limit of multiplier * count + constant (none when both
-  // are 0), an interval limit between two bytes once the first has come (none when 0);
-  // all zero waits until count bytes are there. Interval MAXDWORD with both totals 0
-  // returns at once with what is there; with multiplier MAXDWORD and a constant it waits
-  // up to the constant for the first byte and returns with it.
+  // Win32 read time-outs as the program uses them: a total limit of multiplier * count +
+  // constant, none when both are 0 (then the read waits until count bytes are there).
+  // Interval time-outs are refused by SetCommTimeouts.
   bool ReadFile(Handle h, void* buffer, std::uint32_t count, std::uint32_t& read) override {
     read = 0;
     CommTimeouts timeouts;
@@ -353,39 +354,19 @@ class PosixPlatform final : public Platform {
     UsePreciseTimers();
     const int fd = static_cast<int>(h);
     auto* bytes = static_cast<unsigned char*>(buffer);
-    const std::int64_t start = MonotonicNanoseconds();
     constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
-
     std::int64_t deadline = kNever;
-    bool returnWithFirst = false;
-    if (timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == 0 &&
-        timeouts.ReadTotalTimeoutConstant == 0) {
-      deadline = start;
-    } else if (timeouts.ReadIntervalTimeout == kMaxDword &&
-               timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
-               timeouts.ReadTotalTimeoutConstant != 0 &&
-               timeouts.ReadTotalTimeoutConstant != kMaxDword) {
-      deadline = start + std::int64_t{timeouts.ReadTotalTimeoutConstant} * 1000000;
-      returnWithFirst = true;
-    } else if (timeouts.ReadTotalTimeoutMultiplier != 0 || timeouts.ReadTotalTimeoutConstant != 0) {
+    if (timeouts.ReadTotalTimeoutMultiplier != 0 || timeouts.ReadTotalTimeoutConstant != 0) {
       const std::int64_t total = std::int64_t{timeouts.ReadTotalTimeoutMultiplier} * count +
                                  timeouts.ReadTotalTimeoutConstant;
-      deadline = start + total * 1000000;
+      deadline = MonotonicNanoseconds() + total * 1000000;
     }
-    const bool useInterval =
-        timeouts.ReadIntervalTimeout != 0 && timeouts.ReadIntervalTimeout != kMaxDword;
-    std::int64_t lastByte = start;
 
     for (;;) {
-      std::int64_t limit = deadline;
-      if (useInterval && read > 0) {
-        limit = std::min(limit, lastByte + std::int64_t{timeouts.ReadIntervalTimeout} * 1000000);
-      }
-      const std::int64_t now = MonotonicNanoseconds();
       int wait = -1;
-      if (limit != kNever) {
+      if (deadline != kNever) {
         // Rounded up, so that the read never ends before its time-out.
-        const std::int64_t left = limit - now;
+        const std::int64_t left = deadline - MonotonicNanoseconds();
         wait = left <= 0
                    ? 0
                    : static_cast<int>(std::min<std::int64_t>((left + 999999) / 1000000, 1000000));
@@ -399,7 +380,7 @@ class PosixPlatform final : public Platform {
         return false;
       }
       if (ready == 0) {
-        if (limit != kNever && MonotonicNanoseconds() < limit) {
+        if (deadline != kNever && MonotonicNanoseconds() < deadline) {
           continue;  // woke early: the wait was cut short
         }
         return true;
@@ -408,8 +389,7 @@ class PosixPlatform final : public Platform {
         const ssize_t n = ::read(fd, bytes + read, count - read);
         if (n > 0) {
           read += static_cast<std::uint32_t>(n);
-          lastByte = MonotonicNanoseconds();
-          if (read == count || returnWithFirst) {
+          if (read == count) {
             return true;
           }
           continue;
@@ -421,7 +401,7 @@ class PosixPlatform final : public Platform {
       }
       // Hung up (or broken): the read fails, but only once its time-out has passed, so
       // that a caller polling on the time-out does not spin.
-      SleepUntil(limit);
+      SleepUntil(deadline);
       return false;
     }
   }
@@ -489,8 +469,9 @@ Platform& OperatingSystem() {
 // Non-blocking, so that a FIFO without a reader fails at once (ENXIO) instead of holding
 // the window until some program opens it, and a write that would wait fails (EAGAIN).
 std::FILE* OpenForAppend(const char* name) {
+  const mode_t everyone_rw = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
   const int fd =
-      open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+      open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, everyone_rw);
   if (fd < 0) {
     return nullptr;
   }

@@ -128,19 +128,6 @@ class ApplicationTest : public ::testing::Test {
   bool timedOut_ = false;
 };
 
-TEST_F(ApplicationTest, FirstFormIsTheMainFormAndDiesWithTheApplication) {
-  EXPECT_EQ(app_.MainForm(), form_);
-  TestForm* second = nullptr;
-  app_.CreateForm(second);
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(app_.MainForm(), form_);
-  app_.DestroyForms();
-  EXPECT_EQ(form_, nullptr);
-  EXPECT_EQ(second, nullptr);
-  EXPECT_EQ(app_.MainForm(), nullptr);
-  app_.Run();  // no main form: nothing to run
-}
-
 TEST_F(ApplicationTest, HandlerExceptionsAreShownAndTheWindowGoesOn) {
   RunWith([this] {
     Click(form_->ThrowButton);
@@ -179,29 +166,6 @@ TEST_F(ApplicationTest, CloseWaitsForTheRunningHandler) {
   EXPECT_EQ(form_->visiblePassesAfterClose, form_->passesAfterClose);
   EXPECT_FALSE(form_->Visible());
   EXPECT_FALSE(form_->ClosePending());
-}
-
-TEST_F(ApplicationTest, CloseWithoutHandlerTakesEffectAtOnce) {
-  form_->Show();
-  form_->Close();
-  EXPECT_FALSE(form_->Visible());
-  EXPECT_FALSE(form_->ClosePending());
-}
-
-TEST_F(ApplicationTest, ProcessMessagesDispatchesWhatIsPendingWithoutWaiting) {
-  bool ran = false;
-  Post(form_, [&ran] { ran = true; });
-  QTimer later;
-  later.setSingleShot(true);
-  bool fired = false;
-  QObject::connect(&later, &QTimer::timeout, [&fired] { fired = true; });
-  later.start(60000);
-  QElapsedTimer elapsed;
-  elapsed.start();
-  app_.ProcessMessages();
-  EXPECT_TRUE(ran);
-  EXPECT_FALSE(fired);
-  EXPECT_LT(elapsed.elapsed(), 2000);
 }
 
 TEST_F(ApplicationTest, StandardDisplayIsAModalErrorBoxWithTheMessage) {

@@ -43,6 +43,7 @@ void PrintTo(const Good& c, std::ostream* out) {
   }
 }
 
+// Fields left out keep what the settings had (Odd's values); flow control goes off.
 class ModeStringGood : public ::testing::TestWithParam<Good> {};
 
 TEST_P(ModeStringGood, SetsEveryPortableMemberAndKeepsTheNativeRecord) {
@@ -60,18 +61,25 @@ TEST_P(ModeStringGood, SetsEveryPortableMemberAndKeepsTheNativeRecord) {
 
 INSTANTIATE_TEST_SUITE_P(
     CommaForm, ModeStringGood,
-    ::testing::Values(Good{"9600,n,8,1", 9600, 8, Parity::None, StopBits::One, false, false},
-                      Good{"96,N,8,1", 9600, 8, Parity::None, StopBits::One, false, false},
-                      Good{"19,e,7,2", 19200, 7, Parity::Even, StopBits::Two, false, false},
-                      Good{"11,o,5,1.5", 110, 5, Parity::Odd, StopBits::OnePointFive, false, false},
-                      Good{"12,s,6,1", 1200, 6, Parity::Space, StopBits::One, false, false},
-                      Good{"115200,m,8,1", 115200, 8, Parity::Mark, StopBits::One, false, false},
-                      Good{"9600,n,8,1,x", 9600, 8, Parity::None, StopBits::One, true, false},
-                      Good{"9600,n,8,1,P", 9600, 8, Parity::None, StopBits::One, false, true},
-                      Good{" 9600 , n , 8 , 1 ", 9600, 8, Parity::None, StopBits::One, false,
-                           false},
-                      Good{"COM1:9600,n,8,1", 9600, 8, Parity::None, StopBits::One, false, false},
-                      Good{"com12: 48,e,7,1", 4800, 7, Parity::Even, StopBits::One, false, false}));
+    ::testing::Values(
+        Good{"9600,n,8,1", 9600, 8, Parity::None, StopBits::One, false, false},
+        Good{"96,N,8,1", 9600, 8, Parity::None, StopBits::One, false, false},
+        Good{"19,e,7,2", 19200, 7, Parity::Even, StopBits::Two, false, false},
+        Good{"11,o,5,1.5", 110, 5, Parity::Odd, StopBits::OnePointFive, false, false},
+        Good{"12,s,6,1", 1200, 6, Parity::Space, StopBits::One, false, false},
+        Good{"115200,m,8,1", 115200, 8, Parity::Mark, StopBits::One, false, false},
+        Good{"9600,n,8,1,x", 9600, 8, Parity::None, StopBits::One, true, false},
+        Good{"9600,n,8,1,P", 9600, 8, Parity::None, StopBits::One, false, true},
+        Good{" 9600 , n , 8 , 1 ", 9600, 8, Parity::None, StopBits::One, false, false},
+        Good{"COM1:9600,n,8,1", 9600, 8, Parity::None, StopBits::One, false, false},
+        Good{"com12: 48,e,7,1", 4800, 7, Parity::Even, StopBits::One, false, false},
+        Good{"com3 24,n,8,1", 2400, 8, Parity::None, StopBits::One, false, false},
+        Good{"15,n,8,1", 150, 8, Parity::None, StopBits::One, false, false},
+        Good{"30", 300, 6, Parity::Mark, StopBits::OnePointFive, false, false},
+        Good{"60,n", 600, 6, Parity::None, StopBits::OnePointFive, false, false},
+        Good{"4294967295,n,8", 4294967295u, 8, Parity::None, StopBits::OnePointFive, false, false},
+        Good{"4800,,7", 4800, 7, Parity::Mark, StopBits::OnePointFive, false, false},
+        Good{"1,e,,2", 1, 6, Parity::Even, StopBits::Two, false, false}));
 
 INSTANTIATE_TEST_SUITE_P(KeyForm, ModeStringGood,
                          ::testing::Values(Good{"baud=9600 parity=n data=8 stop=1", 9600, 8,
@@ -84,31 +92,9 @@ INSTANTIATE_TEST_SUITE_P(KeyForm, ModeStringGood,
                                                 9600, 8, Parity::None, StopBits::One, false, true},
                                            Good{"COM3: baud = 9600  parity=n data=8 stop=1.5", 9600,
                                                 8, Parity::None, StopBits::OnePointFive, false,
-                                                false}));
-
-TEST(ModeString, OmittedFieldsKeepTheirValuesButFlowControlGoesOff) {
-  LineSettings s = Odd();
-  ASSERT_TRUE(ParseModeString("300", s));
-  EXPECT_EQ(s.BaudRate, 300u);
-  EXPECT_EQ(s.ByteSize, 6);
-  EXPECT_EQ(s.Parity, Parity::Mark);
-  EXPECT_FALSE(s.SoftwareFlowControl);
-  EXPECT_FALSE(s.HardwareFlowControl);
-
-  s = Odd();
-  ASSERT_TRUE(ParseModeString("4800,,7", s));
-  EXPECT_EQ(s.BaudRate, 4800u);
-  EXPECT_EQ(s.Parity, Parity::Mark);
-  EXPECT_EQ(s.ByteSize, 7);
-  EXPECT_EQ(s.StopBits, StopBits::OnePointFive);
-
-  s = Odd();
-  ASSERT_TRUE(ParseModeString("baud=1200", s));
-  EXPECT_EQ(s.BaudRate, 1200u);
-  EXPECT_EQ(s.ByteSize, 6);
-  EXPECT_FALSE(s.SoftwareFlowControl);
-  EXPECT_FALSE(s.HardwareFlowControl);
-}
+                                                false},
+                                           Good{"baud=1200", 1200, 6, Parity::Mark,
+                                                StopBits::OnePointFive, false, false}));
 
 TEST(ModeString, RejectsMalformedTextAndLeavesTheSettingsAlone) {
   const char* bad[] = {"",
@@ -125,6 +111,9 @@ TEST(ModeString, RejectsMalformedTextAndLeavesTheSettingsAlone) {
                        "-9600,n,8,1",
                        "96OO,n,8,1",
                        "99999999999,n,8,1",
+                       "4294967296,n,8,1",
+                       "0000000000",
+                       "9600,n,8,1,x,",
                        "9600;n;8;1",
                        "9600,no,8,1",
                        "COM:9600,n,8,1",

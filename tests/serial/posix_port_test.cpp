@@ -1,7 +1,10 @@
 // The POSIX backend end to end on real pseudo-terminals: name resolution, exclusive
-// access, the line settings, and reads bounded by the time-outs.
-#include <fcntl.h>
+// access, the line settings, reads bounded by the time-outs, and the command exchange.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,16 +13,13 @@
 #include <fstream>
 #include <thread>
 
+#include "protocol/command_exchange.h"
 #include "serial/serial_port.h"
 #include "tests/support/pseudo_terminal.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using fake::Bytes;
 
 platform::Platform& Os() {
   return platform::OperatingSystem();
@@ -30,24 +30,57 @@ platform::Handle OpenByName(const std::string& name) {
                          platform::OpenExisting, 0);
 }
 
+// Wall and process CPU time of a call, in milliseconds: a wait that spins shows as CPU.
+struct Spent {
+  double wall;
+  double cpu;
+};
+template <class F>
+Spent Measure(F call) {
+  auto cpuNow = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+  };
+  const double cpu = cpuNow();
+  const auto start = std::chrono::steady_clock::now();
+  call();
+  return {
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(),
+      cpuNow() - cpu};
+}
+
 TEST(PosixPort, OpensThroughTheLinkAndHoldsThePortExclusively) {
-  fake::PseudoTerminal pty(5);
-  ASSERT_TRUE(OpenComPort(5, "9600,n,8,1"));
-  const platform::Handle held = PortHandle;
+  for (int number : {9, 12, 255}) {
+    SCOPED_TRACE(number);
+    fake::PseudoTerminal pty(number);
+    ASSERT_TRUE(OpenComPort(number, "9600,n,8,1"));
+    const platform::Handle held = PortHandle;
 
-  // A second open fails, by name and behind the program's back on the device itself.
-  EXPECT_EQ(OpenByName("COM5"), platform::InvalidHandle);
-  EXPECT_FALSE(OpenComPort(5, "9600,n,8,1"));
-  EXPECT_EQ(PortHandle, held);
+    // A second open fails, by name and behind the program's back on the device itself.
+    EXPECT_EQ(OpenByName(pty.PortName()), platform::InvalidHandle);
+    EXPECT_FALSE(OpenComPort(number, "9600,n,8,1"));
+    EXPECT_EQ(PortHandle, held);
 
-  // The held port still works: a byte written goes out.
-  WriteByte(0x5A);
-  EXPECT_EQ(pty.ReadExactly(1, 2000), (fake::Bytes{0x5A}));
+    // The held port still works: what is written goes out, all of it.
+    std::uint32_t written = 0;
+    EXPECT_TRUE(Os().WriteFile(held, "\x5A\xA5", 2, written));
+    EXPECT_EQ(written, 2u);
+    EXPECT_EQ(pty.ReadExactly(2, 2000), (Bytes{0x5A, 0xA5}));
 
-  CloseComPort();
-  const platform::Handle again = OpenByName("COM5");
-  EXPECT_NE(again, platform::InvalidHandle);
-  Os().CloseHandle(again);
+    CloseComPort();
+    EXPECT_FALSE(Os().CloseHandle(held));
+    EXPECT_FALSE(Os().WriteFile(held, "\x5A", 1, written));
+    platform::CommTimeouts timeouts;
+    EXPECT_FALSE(Os().GetCommTimeouts(held, timeouts));
+    EXPECT_FALSE(Os().SetCommTimeouts(held, timeouts));
+    platform::LineSettings settings;
+    EXPECT_FALSE(Os().GetCommState(held, settings));
+    EXPECT_FALSE(Os().SetCommState(held, settings));
+    const platform::Handle again = OpenByName(pty.PortName());
+    EXPECT_NE(again, platform::InvalidHandle);
+    EXPECT_TRUE(Os().CloseHandle(again));
+  }
 }
 
 TEST(PosixPort, PutsARaw9600Line8N1WithoutFlowControl) {
@@ -58,16 +91,29 @@ TEST(PosixPort, PutsARaw9600Line8N1WithoutFlowControl) {
 
   ASSERT_TRUE(OpenComPort(3, "9600,n,8,1"));
   const termios t = pty.LineSettings();
+  platform::LineSettings read;
+  EXPECT_TRUE(Os().GetCommState(PortHandle, read));
+  EXPECT_EQ(read.BaudRate, 9600u);
+  EXPECT_EQ(read.ByteSize, 8);
+  EXPECT_EQ(read.Parity, platform::Parity::None);
+  EXPECT_EQ(read.StopBits, platform::StopBits::One);
+  EXPECT_FALSE(read.SoftwareFlowControl || read.HardwareFlowControl);
+  // Speeds and stop bits a line cannot have are refused.
+  platform::LineSettings bad = read;
+  bad.BaudRate = 12345;
+  EXPECT_FALSE(Os().SetCommState(PortHandle, bad));
+  bad = read;
+  bad.StopBits = platform::StopBits::OnePointFive;
+  EXPECT_FALSE(Os().SetCommState(PortHandle, bad));
+  bad.ByteSize = 5;  // the one size that has them
+  EXPECT_TRUE(Os().SetCommState(PortHandle, bad));
   CloseComPort();
 
   EXPECT_EQ(cfgetospeed(&t), B9600);
   EXPECT_EQ(cfgetispeed(&t), B9600);
   EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_FALSE(t.c_cflag & PARENB);
-  EXPECT_FALSE(t.c_cflag & CSTOPB);
-  EXPECT_FALSE(t.c_cflag & CRTSCTS);
-  EXPECT_TRUE(t.c_cflag & CLOCAL);
-  EXPECT_TRUE(t.c_cflag & CREAD);
+  EXPECT_FALSE(t.c_cflag & (PARENB | CSTOPB | CRTSCTS));
+  EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
   EXPECT_FALSE(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP));
   EXPECT_FALSE(t.c_oflag & OPOST);
   EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
@@ -75,14 +121,14 @@ TEST(PosixPort, PutsARaw9600Line8N1WithoutFlowControl) {
   EXPECT_EQ(t.c_cc[VTIME], 0);
 
   // Bytes that a cooked line would change (CR, DEL, ^C, XOFF) go both ways unchanged.
-  const fake::Bytes awkward = {0x0D, 0x0A, 0x7F, 0x03, 0x13, 0x11, 0xFF, 0x00};
+  const Bytes awkward = {0x0D, 0x0A, 0x7F, 0x03, 0x13, 0x11, 0xFF, 0x00};
   ASSERT_TRUE(OpenComPort(3, "9600,n,8,1"));
   WriteBlock(awkward.data(), static_cast<std::int32_t>(awkward.size()));
   EXPECT_EQ(pty.ReadExactly(awkward.size(), 2000), awkward);
   pty.Write(awkward);
-  fake::Bytes back(awkward.size());
+  Bytes back(awkward.size());
   std::uint32_t got = 0;
-  Os().SetCommTimeouts(PortHandle, {0, 0, 1000, 0, 0});
+  ASSERT_TRUE(Os().SetCommTimeouts(PortHandle, {0, 0, 1000, 0, 0}));
   EXPECT_TRUE(Os().ReadFile(PortHandle, back.data(), 8, got));
   EXPECT_EQ(back, awkward);
   CloseComPort();
@@ -126,31 +172,63 @@ TEST(PosixPort, OnlyTerminalsOpen) {
   // No link and no such device; COM0 has no device at all; names that are no port.
   EXPECT_FALSE(OpenComPort(0, "9600,n,8,1"));
   EXPECT_FALSE(OpenComPort(-1, "9600,n,8,1"));
-  EXPECT_EQ(OpenByName("COM07"), platform::InvalidHandle);
-  EXPECT_EQ(OpenByName("COMX"), platform::InvalidHandle);
-  EXPECT_EQ(OpenByName("/dev/tty"), platform::InvalidHandle);
+  for (const char* name : {"COM07", "COMX", "COM", "COM1000", "/dev/tty", "XCOM1"}) {
+    EXPECT_EQ(OpenByName(name), platform::InvalidHandle) << name;
+  }
+  // Without a link, COMn is the n-th serial device, where this machine has one.
+  struct stat device {};
+  if (stat("/dev/ttyS0", &device) == 0 && access("/dev/ttyS0", R_OK | W_OK) == 0) {
+    const platform::Handle h = OpenByName("COM1");
+    ASSERT_NE(h, platform::InvalidHandle);
+    struct stat opened {};
+    EXPECT_EQ(fstat(static_cast<int>(h), &opened), 0);
+    EXPECT_EQ(opened.st_rdev, device.st_rdev);
+    EXPECT_TRUE(Os().CloseHandle(h));
+  }
 }
 
-TEST(PosixPort, ReadsKeepTheirTimeouts) {
+TEST(PosixPort, ReadsKeepTheirTimeoutsWithoutSpinning) {
   fake::PseudoTerminal pty(6);
   ASSERT_TRUE(OpenComPort(6, "9600,n,8,1"));
   std::uint8_t buffer[8] = {};
   std::uint32_t got = 99;
+  platform::CommTimeouts timeouts;
+  ASSERT_TRUE(Os().GetCommTimeouts(PortHandle, timeouts));
+  EXPECT_EQ(timeouts, WorkingTimeouts);
 
   // The working time-outs: a quiet line gives an empty read after 1 ms, never sooner.
-  auto start = Clock::now();
-  EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 1, got));
+  Spent spent = Measure([&] { EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 1, got)); });
   EXPECT_EQ(got, 0u);
-  EXPECT_GE(MillisecondsSince(start), 1.0);
+  EXPECT_GE(spent.wall, 1.0);
 
-  // A total of 4 * count + 20 ms.
-  Os().SetCommTimeouts(PortHandle, {0, 4, 20, 0, 0});
-  start = Clock::now();
-  EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 5, got));
-  EXPECT_GE(MillisecondsSince(start), 40.0);
+  // A total of 4 * count + 80 ms, waited for, not spun; what came before a purge is gone.
+  ASSERT_TRUE(Os().SetCommTimeouts(PortHandle, {0, 4, 80, 0, 0}));
+  pty.Write({7, 8, 9});
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(Os().PurgeComm(PortHandle, platform::PurgeRxClear));
+  spent = Measure([&] { EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 5, got)); });
+  EXPECT_EQ(got, 0u);
+  EXPECT_GE(spent.wall, 100.0);
+  EXPECT_LT(spent.cpu, spent.wall / 2);
+
+  // A signal that cuts the wait short does not end the read before its time-out.
+  struct sigaction onAlarm {};
+  onAlarm.sa_handler = [](int) {};
+  struct sigaction saved {};
+  sigaction(SIGALRM, &onAlarm, &saved);
+  const itimerval soon{{0, 0}, {0, 20000}};
+  setitimer(ITIMER_REAL, &soon, nullptr);
+  spent = Measure([&] { EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 5, got)); });
+  sigaction(SIGALRM, &saved, nullptr);
+  EXPECT_GE(spent.wall, 100.0);
+
+  // A time-out between bytes is not kept by this backend: refused, the old ones stay.
+  EXPECT_FALSE(Os().SetCommTimeouts(PortHandle, {10, 0, 0, 0, 0}));
+  ASSERT_TRUE(Os().GetCommTimeouts(PortHandle, timeouts));
+  EXPECT_EQ(timeouts, (platform::CommTimeouts{0, 4, 80, 0, 0}));
 
   // No time-outs: waits until all bytes are there, however they come.
-  Os().SetCommTimeouts(PortHandle, {0, 0, 0, 0, 0});
+  ASSERT_TRUE(Os().SetCommTimeouts(PortHandle, {0, 0, 0, 0, 0}));
   pty.Play([](fake::PseudoTerminal& reader) {
     reader.Write({1, 2});
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -160,11 +238,6 @@ TEST(PosixPort, ReadsKeepTheirTimeouts) {
   EXPECT_EQ(got, 3u);
   EXPECT_EQ(buffer[2], 3);
   pty.Join();
-
-  // Interval MAXDWORD alone: returns at once with what is there.
-  Os().SetCommTimeouts(PortHandle, {0xFFFFFFFFu, 0, 0, 0, 0});
-  EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 3, got));
-  EXPECT_EQ(got, 0u);
   CloseComPort();
 }
 
@@ -176,14 +249,58 @@ TEST(PosixPort, AHungUpLineFailsReadsAfterTheirTimeout) {
   std::uint32_t got = 0;
 
   Os().SetCommTimeouts(PortHandle, {0, 0, 50, 0, 0});
-  const auto start = Clock::now();
-  EXPECT_FALSE(Os().ReadFile(PortHandle, &byte, 1, got));
+  const Spent spent = Measure([&] { EXPECT_FALSE(Os().ReadFile(PortHandle, &byte, 1, got)); });
   EXPECT_EQ(got, 0u);
-  EXPECT_GE(MillisecondsSince(start), 50.0);  // waited, did not spin
+  EXPECT_GE(spent.wall, 50.0);  // waited, did not spin
+  EXPECT_LT(spent.cpu, spent.wall / 2);
 
   // With no time-out at all the read must not hang.
   Os().SetCommTimeouts(PortHandle, {0, 0, 0, 0, 0});
   EXPECT_FALSE(Os().ReadFile(PortHandle, &byte, 1, got));
+  CloseComPort();
+}
+
+// Both frames byte for byte on the line, the reply taken up to its count with the rest left
+// for the next reader, and silence ending the exchange after its limit without spinning.
+TEST(PosixPort, TheCommandExchangeOnARealLine) {
+  fake::PseudoTerminal pty(1);
+  ASSERT_TRUE(OpenComPort(1, "9600,n,8,1"));
+  const std::uint8_t snapshot[] = {0x05, 0x11, 0x1E};
+  const std::uint8_t uid[] = {0x12, 0x11, 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x2B, 0xF0};
+  Bytes reply(20);
+  for (std::size_t i = 0; i < reply.size(); ++i) {
+    reply[i] = static_cast<std::uint8_t>(0xE0 + i);
+  }
+  Bytes seen;
+  pty.Play([&](fake::PseudoTerminal& reader) {
+    seen = reader.ReadExactly(5, 5000);
+    reader.Write(Bytes(reply.begin(), reply.begin() + 14));
+  });
+  EXPECT_TRUE(SendCommand(snapshot, 14));
+  pty.Join();
+  EXPECT_EQ(seen, (Bytes{0x05, 0x11, 0x1E, 0x1B, 0x2E}));
+  EXPECT_TRUE(std::equal(reply.begin(), reply.begin() + 14, RxBuffer));
+
+  pty.Play([&](fake::PseudoTerminal& reader) {
+    seen = reader.ReadExactly(18, 5000);
+    reader.Write(reply);
+  });
+  EXPECT_TRUE(SendCommand(uid, 14));
+  pty.Join();
+  EXPECT_EQ(seen,
+            (Bytes{0x12, 0x11, 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x2B, 0xF0, 0xC3, 0xEF}));
+  std::uint8_t rest[8] = {};
+  std::uint32_t got = 0;
+  EXPECT_TRUE(Os().ReadFile(PortHandle, rest, 6, got));
+  EXPECT_EQ(got, 6u);
+  EXPECT_EQ(rest[0], 0xE0 + 14);
+
+  // 5 ms of pauses, then 501 ms of waiting; generous above for a loaded machine.
+  const Spent spent = Measure([&] { EXPECT_FALSE(SendCommand(snapshot, 14)); });
+  EXPECT_GE(spent.wall, 505.0);
+  EXPECT_LE(spent.wall, 2000.0);
+  EXPECT_LT(spent.cpu, spent.wall / 2) << "the exchange spins on a quiet line";
+  EXPECT_EQ(pty.ReadExactly(5, 1000).size(), 5u);
   CloseComPort();
 }
 

@@ -48,17 +48,6 @@ TEST_F(SerialPort, OpenMakesItsCallsInOrderWithTheFixedValues) {
   EXPECT_EQ(os.Now(), 0u);
 }
 
-TEST_F(SerialPort, NamesThePortAfterTheNumberWithoutPrefixOrPadding) {
-  const std::pair<int, const char*> cases[] = {
-      {1, "COM1"}, {12, "COM12"}, {0, "COM0"}, {255, "COM255"}, {-3, "COM-3"}};
-  for (const auto& c : cases) {
-    os.ClearCalls();
-    EXPECT_FALSE(OpenComPort(c.first, "9600,n,8,1"));
-    ASSERT_EQ(os.Calls().size(), 1u);
-    EXPECT_EQ(os.Calls()[0].text, c.second);
-  }
-}
-
 TEST_F(SerialPort, FailedOpenTouchesNothingElse) {
   fake::FakePort& com1 = AddPort("COM1");
   ASSERT_TRUE(OpenComPort(1, "9600,n,8,1"));

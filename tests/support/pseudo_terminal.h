@@ -1,5 +1,5 @@
 // A real pseudo-terminal standing in for a serial port, for integration tests of the
-// POSIX backend and of anything above it.
+// POSIX backend and for the benchmarks.
 //
 //   fake::PseudoTerminal pty(5);        // "COM5" link in a fresh temporary working dir
 //   pty.Play([](fake::PseudoTerminal& reader) {   // the reader, on its own thread
@@ -7,8 +7,7 @@
 //     reader.Write({0x0E, 0x00, ...});
 //   });
 //   ... OpenComPort(5, "9600,n,8,1"), SendCommand(...) ...
-//   pty.Join();                         // rethrows nothing; see Failures()
-//   termios line = pty.LineSettings();  // what the port was set to
+//   pty.Join();
 //
 // The link "COMn" points at the terminal's slave side, which the program opens; the
 // test plays the reader on the master side. The slave stays open in the helper too, so
@@ -20,7 +19,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,18 +32,14 @@ using Bytes = std::vector<std::uint8_t>;
 class PseudoTerminal {
  public:
   // Makes the terminal and a link "COM<portNumber>" to it, in a temporary working
-  // directory of its own (entered now, left at destruction)...
+  // directory of its own (entered now, left at destruction).
   explicit PseudoTerminal(int portNumber);
-  // ...or in the given directory, for a second port next to the first.
-  PseudoTerminal(int portNumber, const std::filesystem::path& directory);
   ~PseudoTerminal();
   PseudoTerminal(const PseudoTerminal&) = delete;
   PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
-  int PortNumber() const { return portNumber_; }
   std::string PortName() const { return "COM" + std::to_string(portNumber_); }
-  const std::string& SlavePath() const { return slavePath_; }
-  const std::filesystem::path& Directory() const { return directory_; }
+  const std::filesystem::path& Directory() const { return directory_.Path(); }
   int MasterFd() const { return master_; }
 
   // The slave side's current line settings (tcgetattr).
@@ -54,30 +48,20 @@ class PseudoTerminal {
   // Reader side. Reads up to n bytes, waiting at most timeoutMs for them in total;
   // returns what came.
   Bytes ReadExactly(std::size_t n, int timeoutMs);
-  // Everything that arrives within quietMs of silence.
-  Bytes ReadAvailable(int quietMs);
   void Write(const Bytes& bytes);
   // Closes the master: the program's side sees a hung-up line.
   void HangUp();
 
-  // Runs script on a thread of its own (one at a time); Join waits for it. An exception
-  // leaving the script is kept as its message in Failure() ("" when there was none).
+  // Runs script on a thread of its own (one at a time); Join waits for it.
   void Play(std::function<void(PseudoTerminal&)> script);
   void Join();
-  const std::string& Failure() const { return failure_; }
 
  private:
-  void Create(int portNumber, const std::filesystem::path& directory);
-
+  TempWorkingDirectory directory_;
   int portNumber_ = 0;
   int master_ = -1;
   int slave_ = -1;
-  std::string slavePath_;
-  std::filesystem::path directory_;
-  std::filesystem::path link_;
-  std::unique_ptr<TempWorkingDirectory> ownDirectory_;
   std::thread reader_;
-  std::string failure_;
 };
 
 }  // namespace fake

@@ -44,6 +44,19 @@ inline int Tinted(const QImage& image, int channel) {
   return count;
 }
 
+// Whether some pixel has exactly this colour: a glyph's fully covered pixels are drawn in
+// the pen's colour itself, so a channel off by one shows.
+inline bool Has(const QImage& image, QColor color) {
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (image.pixelColor(x, y).rgb() == color.rgb()) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 inline void Show(TForm* form) {
   Show(NativeWidget(form));
 }

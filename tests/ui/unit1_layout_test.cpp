@@ -1,12 +1,13 @@
-// The main window as the Qt front end shows it: places, texts, fonts, tab order.
+// The main window as the operator meets it: where each control sits, what it says, its
+// font, and where the Tab key leads.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFontInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -15,99 +16,77 @@
 
 namespace {
 
-// The component a widget belongs to (an editable combo box focuses its inner line edit).
-std::string ComponentOf(QWidget* widget, const TForm& form) {
-  for (; widget != nullptr && widget != NativeWidget(&form); widget = widget->parentWidget()) {
-    for (TControl* control : form.Components()) {
-      if (NativeWidget(control) == widget) {
-        return control->Name();
-      }
-    }
-  }
-  return "(none)";
-}
-
-class Unit1Layout : public ::testing::Test {
- protected:
+TEST(Unit1Layout, EveryControlInItsPlaceWithItsText) {
   TForm1 form;
   QWidget* window = NativeWidget(&form);
-};
-
-TEST_F(Unit1Layout, WindowAndComponentsAtTheirPlaces) {
-  EXPECT_EQ(window->windowTitle(), QStringLiteral("Form1"));
+  QLabel* label = Native<QLabel>(form.Label1);
+  EXPECT_EQ(form.Name(), "Form1");
+  EXPECT_EQ(form.Caption(), "Form1");
   EXPECT_EQ(window->pos(), QPoint(147, 286));
   EXPECT_EQ(window->size(), QSize(353, 257));
   EXPECT_EQ(window->palette().color(QPalette::Window),
             QApplication::palette().color(QPalette::Button));
-  const std::map<std::string, QRect> expected = {
-      {"Button1", QRect(256, 24, 83, 57)}, {"Button4", QRect(184, 160, 145, 33)},
-      {"Edit1", QRect(32, 40, 209, 21)},   {"ComboBox1", QRect(56, 8, 57, 21)},
-      {"Edit2", QRect(32, 72, 121, 21)},   {"Edit3", QRect(32, 96, 121, 21)},
-      {"Button2", QRect(248, 96, 75, 25)},
+  const struct {
+    QWidget* control;
+    QRect place;
+    std::string text;
+  } controls[] = {
+      {NativeWidget(form.Button1), {256, 24, 83, 57}, form.Button1->Caption()},
+      {NativeWidget(form.Button4), {184, 160, 145, 33}, form.Button4->Caption()},
+      {NativeWidget(form.Edit1), {32, 40, 209, 21}, form.Edit1->Text()},
+      {NativeWidget(form.ComboBox1), {56, 8, 57, 21}, form.ComboBox1->Text()},
+      {NativeWidget(form.Edit2), {32, 72, 121, 21}, form.Edit2->Text()},
+      {NativeWidget(form.Edit3), {32, 96, 121, 21}, form.Edit3->Text()},
+      {NativeWidget(form.Button2), {248, 96, 75, 25}, form.Button2->Caption()},
+      // The label takes the size of its caption, shown in full.
+      {label, {QPoint(192, 104), label->sizeHint()}, form.Label1->Caption()},
   };
-  form.Show();
-  ASSERT_EQ(form.Components().size(), 8u);
-  for (TControl* control : form.Components()) {
-    QWidget* widget = NativeWidget(control);
-    EXPECT_EQ(widget->parentWidget(), window) << control->Name();
-    const auto rect = expected.find(control->Name());
-    if (rect != expected.end()) {
-      EXPECT_EQ(widget->geometry(), rect->second) << control->Name();
-    }
+  const char* const texts[] = {"UID", "exit", "Edit1", "01", "Edit2", "Edit3", "Start", "Single"};
+  window->show();
+  for (std::size_t i = 0; i < std::size(controls); ++i) {
+    EXPECT_EQ(controls[i].control->geometry(), controls[i].place) << texts[i];
+    EXPECT_EQ(controls[i].text, texts[i]);
+    // The window's font, and Button2 a font of its own; no decorations.
+    const QFont font = controls[i].control->font();
+    EXPECT_EQ(QFontInfo(font).pixelSize(),
+              controls[i].control == NativeWidget(form.Button2) ? 13 : 11);
+    EXPECT_FALSE(font.bold() || font.italic() || font.underline() || font.strikeOut());
   }
-  // The label keeps its place and takes the size of its caption, shown in full.
-  QWidget* label = NativeWidget(form.Label1);
-  EXPECT_EQ(label->pos(), QPoint(192, 104));
-  EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(QStringLiteral("Single")));
-}
-
-TEST_F(Unit1Layout, TextsAndPortBox) {
-  EXPECT_EQ(form.Button1->Caption(), "UID");
-  EXPECT_EQ(form.Button4->Caption(), "exit");
-  EXPECT_EQ(form.Button2->Caption(), "Start");
-  EXPECT_EQ(form.Label1->Caption(), "Single");
-  EXPECT_EQ(form.Edit1->Text(), "Edit1");
-  EXPECT_EQ(form.Edit2->Text(), "Edit2");
-  EXPECT_EQ(form.Edit3->Text(), "Edit3");
-  EXPECT_EQ(form.ComboBox1->Text(), "01");
   EXPECT_EQ(form.ComboBox1->Items(), (std::vector<std::string>{"01", "02"}));
-  // The operator types any text or picks an item; typing adds no items.
-  auto* combo = Native<QComboBox>(form.ComboBox1);
-  form.Show();
-  combo->setFocus();
-  combo->lineEdit()->selectAll();
-  QTest::keyClicks(combo->lineEdit(), "257");
-  EXPECT_EQ(form.ComboBox1->Text(), "257");
-  QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
-  EXPECT_EQ(combo->count(), 2);
-  combo->setCurrentIndex(1);
-  EXPECT_EQ(form.ComboBox1->Text(), "02");
+  // The label fits its caption again when its font changes.
+  QFont larger = label->font();
+  larger.setPixelSize(24);
+  label->setFont(larger);
+  EXPECT_EQ(label->size(), label->sizeHint());
+  EXPECT_GT(label->height(), 21);
 }
 
-TEST_F(Unit1Layout, TabOrderFollowsTheStoredTable) {
-  form.Show();
+TEST(Unit1Layout, TabFollowsTheStoredOrderAndThePortBoxTakesTypedText) {
+  TForm1 form;
+  QWidget* window = NativeWidget(&form);
+  QComboBox* combo = Native<QComboBox>(form.ComboBox1);
+  window->show();
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window));
   NativeWidget(form.Button1)->setFocus();
-  std::vector<std::string> order = {ComponentOf(QApplication::focusWidget(), form)};
+  std::vector<QWidget*> order;
   for (int i = 0; i < 7; ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    order.push_back(ComponentOf(QApplication::focusWidget(), form));
+    QWidget* focus = QApplication::focusWidget();
+    order.push_back(focus->parentWidget() == combo ? combo : focus);
   }
-  EXPECT_EQ(order, (std::vector<std::string>{"Button1", "Button4", "Edit1", "ComboBox1", "Edit2",
-                                             "Edit3", "Button2", "Button1"}));
-  EXPECT_EQ(NativeWidget(form.Label1)->focusPolicy(), Qt::NoFocus);
-}
+  EXPECT_EQ(order, (std::vector<QWidget*>{NativeWidget(form.Button4), NativeWidget(form.Edit1),
+                                          combo, NativeWidget(form.Edit2), NativeWidget(form.Edit3),
+                                          NativeWidget(form.Button2), NativeWidget(form.Button1)}));
 
-TEST_F(Unit1Layout, WindowFontAndButton2sOwnFont) {
-  for (TControl* control : form.Components()) {
-    const QFont font = NativeWidget(control)->font();
-    EXPECT_EQ(font.family(), QStringLiteral("MS Sans Serif")) << control->Name();
-    EXPECT_EQ(font.pixelSize(), control == form.Button2 ? 13 : 11) << control->Name();
-    EXPECT_FALSE(font.bold());
-    // A missing face falls back to an installed one of the requested size.
-    EXPECT_EQ(QFontInfo(font).pixelSize(), font.pixelSize());
-  }
+  combo->setFocus();
+  combo->lineEdit()->selectAll();
+  QTest::keyClicks(combo->lineEdit(), "257");
+  QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+  EXPECT_EQ(form.ComboBox1->Text(), "257");
+  EXPECT_EQ(combo->count(), 2);  // typing adds no items
+  combo->setCurrentIndex(1);
+  EXPECT_EQ(form.ComboBox1->Text(), "02");
 }
 
 }  // namespace

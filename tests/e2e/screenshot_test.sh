@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# pavo-screenshot against reader-sim in a scratch directory: a picture after a single read,
+# after a UID reading and of the window as it opens; none without a reading, and a usage
+# error without a file.
+# usage: screenshot_test.sh PAVO_SCREENSHOT READER_SIM
+set -u
+shot=$1 sim=$2
+work=$(mktemp -d)
+cd "$work" || exit 1
+"$sim" --interval 100 >sim.txt 2>&1 &
+pid=$!
+trap 'kill $pid 2>/dev/null; wait; rm -rf "$work"' EXIT
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+for _ in $(seq 100); do [ -e COM1 ] && break; sleep 0.05; done
+"$shot" --start start.png || fail "--start"
+"$shot" --uid uid.png || fail "--uid"
+"$shot" plain.png || fail "without a reading"
+for f in start.png uid.png plain.png; do
+  [ "$(head -c 8 $f | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$f is no PNG"
+done
+cmp -s start.png plain.png && fail "the reading is not in the picture"
+"$shot" 2>/dev/null
+[ $? = 2 ] || fail "no usage error without a file"
+mkdir idle && cd idle || exit 1
+"$shot" --start none.png 2>/dev/null
+[ $? = 1 ] || fail "no failure without a reader"
+[ ! -e none.png ] || fail "a file without a reading"
+echo "screenshots: all cases passed"
