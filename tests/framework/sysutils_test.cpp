@@ -16,6 +16,8 @@ std::string ConvertErrorMessage(const std::string& text) {
   try {
     StrToInt(text);
   } catch (const EConvertError& error) {
+    // The framework's own exception, whose what() is the message too.
+    EXPECT_EQ(std::string(static_cast<const Exception&>(error).what()), error.Message());
     return error.Message();
   }
   return "(no error)";
@@ -60,15 +62,6 @@ TEST(StrToInt, RejectsEverythingElseNamingTheText) {
   }
 }
 
-TEST(StrToInt, ConversionErrorIsTheFrameworkException) {
-  try {
-    StrToInt("x");
-    FAIL() << "no exception";
-  } catch (const Exception& error) {
-    EXPECT_EQ(std::string(error.what()), "'x' is not a valid integer value");
-  }
-}
-
 TEST(DateTime, ClockGivesTodayAndTheTimeOfDay) {
   const QDate before = QDate::currentDate();
   const TDateTime date = Date();
@@ -84,17 +77,6 @@ TEST(DateTime, ClockGivesTodayAndTheTimeOfDay) {
   const double now = QTime::currentTime().msecsSinceStartOfDay() / 86400000.0;
   const double gap = std::fabs(now - time);
   EXPECT_TRUE(gap < 5.0 / 86400 || gap > 1.0 - 5.0 / 86400) << "gap " << gap;
-}
-
-// In the C locale of the test entry.
-TEST(DateTimeTexts, CountDaysFromTheEndOf1899) {
-  EXPECT_EQ(DateToStr(0.0), "30 Dec 1899");
-  EXPECT_EQ(DateToStr(1.0), "31 Dec 1899");
-  EXPECT_EQ(DateToStr(2.0), "1 Jan 1900");
-  EXPECT_EQ(DateToStr(45658.0), "1 Jan 2025");
-  EXPECT_EQ(DateToStr(-1.0), "29 Dec 1899");
-  // The time of day does not change the date.
-  EXPECT_EQ(DateToStr(36526.99), "1 Jan 2000");
 }
 
 // The texts in the user's regional formats: the time always with seconds, in the locale's

@@ -103,16 +103,6 @@ TEST_F(CommandExchange, FramesGoOutWithTheirChecksumAndAreLogged) {
   EXPECT_EQ(first->time, start + 5);
 }
 
-TEST_F(CommandExchange, ExpectedCountZeroReadsNothing) {
-  port.Receive({0x42, 0x43}, 4);  // come after the frame, and must stay unread
-  EXPECT_TRUE(SendCommand(kSnapshot.data(), 0));
-  EXPECT_EQ(os.Count("ReadFile"), 0u);
-  EXPECT_EQ(os.Trace().back(), "TimeGetTime() = 5");
-  EXPECT_EQ(Rx(), Bytes(250, 0));
-  EXPECT_EQ(port.Unread(), 2u);
-  EXPECT_EQ(os.Now(), start + 5);
-}
-
 TEST_F(CommandExchange, StopsAtTheExpectedCountAndLeavesTheRestUnread) {
   const Bytes reply = Counting(20, 0x80);
   AnswerFrameWith(reply, 30);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <ostream>
 #include <string>
 
 namespace {
@@ -35,13 +33,6 @@ struct Good {
   bool xonxoff;
   bool rtscts;
 };
-
-// Names the case by its text in test listings.
-void PrintTo(const Good& c, std::ostream* out) {
-  for (const char* p = c.text; *p != '\0'; ++p) {
-    *out << (std::isalnum(static_cast<unsigned char>(*p)) || *p == ',' || *p == '=' ? *p : '_');
-  }
-}
 
 // Fields left out keep what the settings had (Odd's values); flow control goes off.
 class ModeStringGood : public ::testing::TestWithParam<Good> {};

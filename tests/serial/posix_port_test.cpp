@@ -1,5 +1,5 @@
 // The POSIX backend end to end on real pseudo-terminals: name resolution, exclusive
-// access, the line settings, reads bounded by the time-outs, and the command exchange.
+// access, the line settings and reads bounded by the time-outs.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -13,7 +13,6 @@
 #include <fstream>
 #include <thread>
 
-#include "protocol/command_exchange.h"
 #include "serial/serial_port.h"
 #include "tests/support/pseudo_terminal.h"
 
@@ -229,15 +228,15 @@ TEST(PosixPort, ReadsKeepTheirTimeoutsWithoutSpinning) {
 
   // No time-outs: waits until all bytes are there, however they come.
   ASSERT_TRUE(Os().SetCommTimeouts(PortHandle, {0, 0, 0, 0, 0}));
-  pty.Play([](fake::PseudoTerminal& reader) {
-    reader.Write({1, 2});
+  std::thread reader([&pty] {
+    pty.Write({1, 2});
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    reader.Write({3});
+    pty.Write({3});
   });
   EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 3, got));
+  reader.join();
   EXPECT_EQ(got, 3u);
   EXPECT_EQ(buffer[2], 3);
-  pty.Join();
   CloseComPort();
 }
 
@@ -257,50 +256,6 @@ TEST(PosixPort, AHungUpLineFailsReadsAfterTheirTimeout) {
   // With no time-out at all the read must not hang.
   Os().SetCommTimeouts(PortHandle, {0, 0, 0, 0, 0});
   EXPECT_FALSE(Os().ReadFile(PortHandle, &byte, 1, got));
-  CloseComPort();
-}
-
-// Both frames byte for byte on the line, the reply taken up to its count with the rest left
-// for the next reader, and silence ending the exchange after its limit without spinning.
-TEST(PosixPort, TheCommandExchangeOnARealLine) {
-  fake::PseudoTerminal pty(1);
-  ASSERT_TRUE(OpenComPort(1, "9600,n,8,1"));
-  const std::uint8_t snapshot[] = {0x05, 0x11, 0x1E};
-  const std::uint8_t uid[] = {0x12, 0x11, 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x2B, 0xF0};
-  Bytes reply(20);
-  for (std::size_t i = 0; i < reply.size(); ++i) {
-    reply[i] = static_cast<std::uint8_t>(0xE0 + i);
-  }
-  Bytes seen;
-  pty.Play([&](fake::PseudoTerminal& reader) {
-    seen = reader.ReadExactly(5, 5000);
-    reader.Write(Bytes(reply.begin(), reply.begin() + 14));
-  });
-  EXPECT_TRUE(SendCommand(snapshot, 14));
-  pty.Join();
-  EXPECT_EQ(seen, (Bytes{0x05, 0x11, 0x1E, 0x1B, 0x2E}));
-  EXPECT_TRUE(std::equal(reply.begin(), reply.begin() + 14, RxBuffer));
-
-  pty.Play([&](fake::PseudoTerminal& reader) {
-    seen = reader.ReadExactly(18, 5000);
-    reader.Write(reply);
-  });
-  EXPECT_TRUE(SendCommand(uid, 14));
-  pty.Join();
-  EXPECT_EQ(seen,
-            (Bytes{0x12, 0x11, 0x0E, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x2B, 0xF0, 0xC3, 0xEF}));
-  std::uint8_t rest[8] = {};
-  std::uint32_t got = 0;
-  EXPECT_TRUE(Os().ReadFile(PortHandle, rest, 6, got));
-  EXPECT_EQ(got, 6u);
-  EXPECT_EQ(rest[0], 0xE0 + 14);
-
-  // 5 ms of pauses, then 501 ms of waiting; generous above for a loaded machine.
-  const Spent spent = Measure([&] { EXPECT_FALSE(SendCommand(snapshot, 14)); });
-  EXPECT_GE(spent.wall, 505.0);
-  EXPECT_LE(spent.wall, 2000.0);
-  EXPECT_LT(spent.cpu, spent.wall / 2) << "the exchange spins on a quiet line";
-  EXPECT_EQ(pty.ReadExactly(5, 1000).size(), 5u);
   CloseComPort();
 }
 

@@ -33,19 +33,32 @@ class SerialPort : public ::testing::Test {
   }
 };
 
-TEST_F(SerialPort, OpenMakesItsCallsInOrderWithTheFixedValues) {
+// Open: its calls in order with the fixed values; close: the saved time-outs back, then
+// the handle; a new open saves what the port carries then.
+TEST_F(SerialPort, OpenAndCloseMakeTheirCallsInOrderWithTheFixedValues) {
   fake::FakePort& port = AddPort("COM12");
   ASSERT_TRUE(OpenComPort(12, "9600,n,8,1"));
 
   EXPECT_EQ(os.Trace(), (Trace{"CreateFile(COM12, 0xC0000000, 0, 3, 0)", "GetCommTimeouts(COM12)",
                                "SetCommTimeouts(COM12, 0/0/1/0/0)", "GetCommState(COM12)",
                                "BuildCommDCB(9600,n,8,1)", "SetCommState(COM12, 9600 N 8 1)"}));
-  EXPECT_EQ(PortHandle, port.Handle());
-  EXPECT_EQ(SavedTimeouts, before);
+  const platform::Handle handle = PortHandle;
+  EXPECT_EQ(handle, port.Handle());
   EXPECT_EQ(port.Timeouts, (platform::CommTimeouts{0, 0, 1, 0, 0}));
   // Members the mode string does not name keep what the port had.
   EXPECT_EQ(port.Settings.Native, (std::vector<unsigned char>{0xAB, 0xCD}));
   EXPECT_EQ(os.Now(), 0u);
+
+  os.ClearCalls();
+  CloseComPort();
+  EXPECT_EQ(os.Trace(), (Trace{"SetCommTimeouts(COM12, 7/8/9/10/11)", "CloseHandle(COM12)"}));
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(PortHandle, handle);  // not cleared
+
+  port.Timeouts = {1, 1, 1, 1, 1};
+  ASSERT_TRUE(OpenComPort(12, "9600,n,8,1"));
+  CloseComPort();
+  EXPECT_EQ(port.Timeouts, (platform::CommTimeouts{1, 1, 1, 1, 1}));
 }
 
 TEST_F(SerialPort, FailedOpenTouchesNothingElse) {
@@ -84,50 +97,19 @@ TEST_F(SerialPort, RefusedSettingsStillCountAsOpen) {
   EXPECT_TRUE(other.IsOpen());
 }
 
-TEST_F(SerialPort, CloseRestoresTheSavedTimeoutsAndFreesThePort) {
-  fake::FakePort& port = AddPort("COM5");
-  ASSERT_TRUE(OpenComPort(5, "9600,n,8,1"));
-  const platform::Handle handle = PortHandle;
-  os.ClearCalls();
-
-  CloseComPort();
-  EXPECT_EQ(os.Trace(), (Trace{"SetCommTimeouts(COM5, 7/8/9/10/11)", "CloseHandle(COM5)"}));
-  EXPECT_EQ(port.Timeouts, before);
-  EXPECT_FALSE(port.IsOpen());
-  EXPECT_EQ(PortHandle, handle);  // not cleared
-
-  // It opens again, and saves what it carries now.
-  port.Timeouts = {1, 1, 1, 1, 1};
-  ASSERT_TRUE(OpenComPort(5, "9600,n,8,1"));
-  EXPECT_EQ(SavedTimeouts, (platform::CommTimeouts{1, 1, 1, 1, 1}));
-  CloseComPort();
-  EXPECT_EQ(port.Timeouts, (platform::CommTimeouts{1, 1, 1, 1, 1}));
-}
-
+// Every write is followed by its pause, also an empty block and a write that fails.
 TEST_F(SerialPort, EveryWriteIsFollowedByItsPause) {
   fake::FakePort& port = AddPort("COM1");
   ASSERT_TRUE(OpenComPort(1, "9600,n,8,1"));
-  os.ClearCalls();
-
   const std::uint8_t block[] = {0x05, 0x11, 0x1E, 0x99};
-  WriteByte(0xA5);
-  WriteBlock(block, 3);
   WriteBlock(block, 0);
-  WriteByte(0x00);
-  EXPECT_EQ(os.Trace(),
-            (Trace{"WriteFile(COM1, A5)", "Sleep(1)", "WriteFile(COM1, 05 11 1E)", "Sleep(3)",
-                   "WriteFile(COM1, 0 bytes)", "Sleep(3)", "WriteFile(COM1, 00)", "Sleep(1)"}));
-  EXPECT_EQ(port.Line(), (fake::Bytes{0xA5, 0x05, 0x11, 0x1E, 0x00}));
-  EXPECT_EQ(os.Now(), 8u);
-
-  // A failed write is not noticed: the pause follows all the same.
   port.FailWritesFrom(os.Now());
   os.ClearCalls();
   WriteByte(0x42);
   WriteBlock(block, 4);
   EXPECT_EQ(os.Trace(), (Trace{"WriteFile(COM1, 42) -> false", "Sleep(1)",
                                "WriteFile(COM1, 05 11 1E 99) -> false", "Sleep(3)"}));
-  EXPECT_EQ(os.Now(), 12u);
+  EXPECT_EQ(os.Now(), 7u);
 }
 
 }  // namespace

@@ -35,7 +35,6 @@ PseudoTerminal::PseudoTerminal(int portNumber) : portNumber_(portNumber) {
 }
 
 PseudoTerminal::~PseudoTerminal() {
-  Join();
   close(slave_);
   HangUp();
 }
@@ -79,17 +78,6 @@ void PseudoTerminal::HangUp() {
   if (master_ >= 0) {
     close(master_);
     master_ = -1;
-  }
-}
-
-void PseudoTerminal::Play(std::function<void(PseudoTerminal&)> script) {
-  Join();
-  reader_ = std::thread([this, script] { script(*this); });
-}
-
-void PseudoTerminal::Join() {
-  if (reader_.joinable()) {
-    reader_.join();
   }
 }
 

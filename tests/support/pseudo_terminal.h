@@ -2,12 +2,9 @@
 // POSIX backend and for the benchmarks.
 //
 //   fake::PseudoTerminal pty(5);        // "COM5" link in a fresh temporary working dir
-//   pty.Play([](fake::PseudoTerminal& reader) {   // the reader, on its own thread
-//     fake::Bytes frame = reader.ReadExactly(5, 2000);
-//     reader.Write({0x0E, 0x00, ...});
-//   });
-//   ... OpenComPort(5, "9600,n,8,1"), SendCommand(...) ...
-//   pty.Join();
+//   ... OpenComPort(5, "9600,n,8,1"), SendCommand(...) on one thread, and on another:
+//   fake::Bytes frame = pty.ReadExactly(5, 2000);
+//   pty.Write({0x0E, 0x00, ...});
 //
 // The link "COMn" points at the terminal's slave side, which the program opens; the
 // test plays the reader on the master side. The slave stays open in the helper too, so
@@ -18,9 +15,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/temp_directory.h"
@@ -52,16 +47,11 @@ class PseudoTerminal {
   // Closes the master: the program's side sees a hung-up line.
   void HangUp();
 
-  // Runs script on a thread of its own (one at a time); Join waits for it.
-  void Play(std::function<void(PseudoTerminal&)> script);
-  void Join();
-
  private:
   TempWorkingDirectory directory_;
   int portNumber_ = 0;
   int master_ = -1;
   int slave_ = -1;
-  std::thread reader_;
 };
 
 }  // namespace fake
