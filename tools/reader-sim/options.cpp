@@ -251,8 +251,7 @@ tag> <CRC-16 over the first 12 bytes, high byte first>.
 Tag record (24 bytes): 0D <8 identifier bytes> then fifteen 00; the tags take turns,
 one record every --interval ms. When the program closes the line, the records stop,
 unsent bytes are dropped, and so is whatever the program left unread (except in the
-chatty scenario); they start again only on a new UID command. Records come faster than
-the program's loop takes single bytes (10 a second) unless --interval is above 2400.
+chatty scenario); they start again only on a new UID command.
 
 Trace (standard output, one line per event, with the local time HH:MM:SS.mmm): the link
 and pseudo-terminal, the line opening and closing, every frame received with its length,
