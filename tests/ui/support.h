@@ -62,19 +62,6 @@ void WatchText(TEdit* edit, std::function<void(const std::string&)> changed);
 // The system's colour of text in boxes, as 0xRRGGBB.
 std::uint32_t WindowTextColor();
 
-// How many pixels are clearly red (channel 0) or green (channel 1).
-inline int Tinted(const Image& image, int channel) {
-  int count = 0;
-  for (const std::uint32_t p : image.pixels) {
-    const int red = (p >> 16) & 0xFF;
-    const int green = (p >> 8) & 0xFF;
-    const int blue = p & 0xFF;
-    const int main = channel == 0 ? red : green;
-    count += main >= 96 && main - std::max(blue, red + green - main) >= 64;
-  }
-  return count;
-}
-
 // Whether some pixel has exactly this colour: a glyph's fully covered pixels are drawn in
 // the pen's colour itself, so a channel off by one shows.
 inline bool Has(const Image& image, std::uint32_t rgb) {
