@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/qt/native.h"
 #include "tests/support/temp_directory.h"
 #include "tests/ui/window_fixture.h"
 

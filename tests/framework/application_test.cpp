@@ -18,59 +18,27 @@
 
 namespace {
 
-// A main form whose handlers log what happens; LoopClick is a start/stop switch around a
-// loop that lets events through, as a reading loop does.
+// A main form whose handlers log what happens.
 class TestForm : public TForm {
  public:
-  TButton* LoopButton = new TButton(this);
   TButton* ExitButton = new TButton(this);
   TButton* ThrowButton = new TButton(this);
   TButton* CountButton = new TButton(this);
 
   std::vector<std::string> log;
   int counted = 0;
-  bool loopRunning = false;
-  bool stopRequested = false;
-  // Passes of the loop after a close was requested, and how many saw the window shown.
-  int passesAfterClose = 0;
-  int visiblePassesAfterClose = 0;
-  // Called once per pass with the pass number (from 1).
-  std::function<void(int)> onPass;
   std::function<void()> toThrow = [] { throw EConvertError("'' is not a valid integer value"); };
 
   TestForm() {
     SetBounds(0, 0, 200, 200);
-    for (TButton* button : {LoopButton, ExitButton, ThrowButton, CountButton}) {
+    for (TButton* button : {ExitButton, ThrowButton, CountButton}) {
       button->SetBounds(0, 0, 40, 20);
     }
-    LoopButton->SetOnClick(MakeNotify(this, &TestForm::LoopClick));
     ExitButton->SetOnClick(MakeNotify(this, &TestForm::ExitClick));
     ThrowButton->SetOnClick(MakeNotify(this, &TestForm::ThrowClick));
     CountButton->SetOnClick(MakeNotify(this, &TestForm::CountClick));
   }
 
-  void LoopClick(TObject*) {
-    if (loopRunning) {
-      log.push_back("stop");
-      stopRequested = true;
-      return;
-    }
-    log.push_back("loop start");
-    loopRunning = true;
-    stopRequested = false;
-    for (int pass = 1; !stopRequested && pass < 10000; ++pass) {
-      if (onPass) {
-        onPass(pass);
-      }
-      Application->ProcessMessages();
-      if (ClosePending()) {
-        ++passesAfterClose;
-        visiblePassesAfterClose += Visible() ? 1 : 0;
-      }
-    }
-    loopRunning = false;
-    log.push_back(Visible() ? "loop end, shown" : "loop end, hidden");
-  }
   void ExitClick(TObject*) {
     log.push_back("exit");
     Close();
@@ -84,12 +52,6 @@ class TestForm : public TForm {
 
 void Click(TButton* button) {
   QTest::mouseClick(NativeWidget(button), Qt::LeftButton);
-}
-
-// Posts a call to run when the events are next dispatched.
-template <class F>
-void Post(TForm* context, F call) {
-  QMetaObject::invokeMethod(NativeWidget(context), call, Qt::QueuedConnection);
 }
 
 // Each test gets an application object of its own in place of the process's one.
@@ -113,7 +75,6 @@ class ApplicationTest : public ::testing::Test {
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [this] {
       timedOut_ = true;
-      form_->stopRequested = true;
       QCoreApplication::exit(1);
     });
     watchdog.start(10000);
@@ -144,28 +105,6 @@ TEST_F(ApplicationTest, HandlerExceptionsAreShownAndTheWindowGoesOn) {
   EXPECT_EQ(shown_, (std::vector<std::string>{"'' is not a valid integer value", "not ours", ""}));
   EXPECT_EQ(form_->counted, 1);
   EXPECT_EQ(form_->log, (std::vector<std::string>{"throw", "throw", "throw", "exit"}));
-}
-
-TEST_F(ApplicationTest, CloseWaitsForTheRunningHandler) {
-  form_->onPass = [this](int pass) {
-    if (pass == 3) {
-      Post(form_, [this] { Click(form_->ExitButton); });
-    } else if (pass == 6) {
-      Post(form_, [this] {
-        QCloseEvent close;
-        QApplication::sendEvent(NativeWidget(form_)->windowHandle(), &close);
-      });
-    } else if (pass == 9) {
-      Post(form_, [this] { Click(form_->LoopButton); });
-    }
-  };
-  RunWith([this] { Click(form_->LoopButton); });
-  EXPECT_EQ(form_->log,
-            (std::vector<std::string>{"loop start", "exit", "stop", "loop end, shown"}));
-  EXPECT_GE(form_->passesAfterClose, 5);
-  EXPECT_EQ(form_->visiblePassesAfterClose, form_->passesAfterClose);
-  EXPECT_FALSE(form_->Visible());
-  EXPECT_FALSE(form_->ClosePending());
 }
 
 TEST_F(ApplicationTest, StandardDisplayIsAModalErrorBoxWithTheMessage) {

@@ -5,13 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QMetaObject>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "framework/application.h"
-#include "framework/qt/native.h"
+#include "tests/ui/support.h"
 #include "ui/unit1.h"
 
 // The look of Button2 at one moment: enabled, caption, font colour.
@@ -31,17 +30,14 @@ class WindowTest : public ::testing::Test {
     UidStopRequested = 0;
   }
   void TearDown() override {
-    app_.DestroyForms();
+    app_.Finalize();
     Application = saved_;
   }
 
   ButtonLook Look() const {
     return {form->Button2->Enabled(), form->Button2->Caption(), form->Button2->FontColor()};
   }
-  // Queues a click, as the operator's would be: it is handled when events are dispatched.
-  static void PostClick(TButton* button) {
-    QMetaObject::invokeMethod(NativeWidget(button), "click", Qt::QueuedConnection);
-  }
+  static void PostClick(TButton* button) { screen::PostClick(button); }
 
   TApplication app_;
   TApplication* saved_ = nullptr;

@@ -1,0 +1,74 @@
+// The window's test support on Qt: what the offscreen platform shows is the window's backing
+// store as it presents it (QScreen::grabWindow).
+#include "tests/ui/support.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPalette>
+#include <QPixmap>
+#include <QScreen>
+#include <QTest>
+
+#include "framework/qt/native.h"
+
+namespace screen {
+
+void Show(TForm* form) {
+  QWidget* window = NativeWidget(form);
+  window->show();
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+  QCoreApplication::processEvents();
+}
+
+Image Shown(const TControl* control) {
+  const QWidget* widget = NativeWidget(control);
+  const QWidget* window = widget->window();
+  const QPoint at = widget->mapTo(window, QPoint(0, 0));
+  const QImage grab =
+      window->screen()
+          ->grabWindow(window->winId(), at.x(), at.y(), widget->width(), widget->height())
+          .toImage();
+  Image image{grab.width(), grab.height(), {}};
+  for (int y = 0; y < grab.height(); ++y) {
+    for (int x = 0; x < grab.width(); ++x) {
+      image.pixels.push_back(grab.pixel(x, y) & 0xFFFFFFu);
+    }
+  }
+  return image;
+}
+
+void ProcessEvents() {
+  QCoreApplication::processEvents();
+}
+
+void PostClick(TButton* button) {
+  QMetaObject::invokeMethod(NativeWidget(button), "click", Qt::QueuedConnection);
+}
+
+void PostClose(TForm* form) {
+  QMetaObject::invokeMethod(NativeWidget(form), "close", Qt::QueuedConnection);
+}
+
+void ScrollEdit(TEdit* edit, bool toEnd) {
+  auto* box = Native<QLineEdit>(edit);
+  if (toEnd) {
+    box->end(false);
+  } else {
+    box->setCursorPosition(0);
+  }
+}
+
+void WatchText(TEdit* edit, std::function<void(const std::string&)> changed) {
+  QObject::connect(Native<QLineEdit>(edit), &QLineEdit::textChanged,
+                   [changed](const QString& text) { changed(text.toStdString()); });
+}
+
+std::uint32_t WindowTextColor() {
+  return QApplication::palette().color(QPalette::WindowText).rgb() & 0xFFFFFFu;
+}
+
+}  // namespace screen

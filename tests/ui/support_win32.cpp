@@ -1,0 +1,119 @@
+// The window's test support on Win32: a grab copies what the window shows from its device
+// context (the pixels it has painted, not a fresh rendering as PrintWindow would make), a
+// click is the mouse's press and release posted to the button.
+#include "tests/ui/support.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "framework/win32/native.h"
+
+namespace screen {
+namespace {
+
+struct TextWatch {
+  TEdit* edit;
+  std::function<void(const std::string&)> changed;
+};
+
+LRESULT CALLBACK WatchProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                           DWORD_PTR data) {
+  auto* watch = reinterpret_cast<TextWatch*>(data);
+  if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, WatchProc, 0);
+    delete watch;
+  }
+  if (message != WM_SETTEXT) {
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+  }
+  const std::string before = watch->edit->Text();
+  const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+  if (watch->edit->Text() != before) {
+    watch->changed(watch->edit->Text());
+  }
+  return result;
+}
+
+}  // namespace
+
+void Show(TForm* form) {
+  form->Show();
+  ProcessEvents();
+  // What is still to be painted, painted now: then the window shows all of it.
+  RedrawWindow(form->Impl().hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+Image Shown(const TControl* control) {
+  const HWND hwnd = control->Impl().hwnd;
+  RECT rect{};
+  GetWindowRect(hwnd, &rect);
+  Image image{rect.right - rect.left, rect.bottom - rect.top, {}};
+  image.pixels.resize(static_cast<std::size_t>(image.width * image.height));
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof info.bmiHeader,
+                    image.width,
+                    -image.height,
+                    1,
+                    32,
+                    BI_RGB,
+                    0,
+                    0,
+                    0,
+                    0,
+                    0};  // top row first
+  const HDC window = GetWindowDC(hwnd);
+  const HDC memory = CreateCompatibleDC(window);
+  const HBITMAP bitmap = CreateCompatibleBitmap(window, image.width, image.height);
+  const HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, image.width, image.height, window, 0, 0, SRCCOPY);
+  SelectObject(memory, old);
+  GetDIBits(memory, bitmap, 0, static_cast<UINT>(image.height), image.pixels.data(), &info,
+            DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(hwnd, window);
+  for (std::uint32_t& pixel : image.pixels) {
+    pixel &= 0xFFFFFFu;
+  }
+  return image;
+}
+
+void ProcessEvents() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+// Posted, the press and release reach even a disabled button; no test clicks one.
+void PostClick(TButton* button) {
+  RECT rect{};
+  GetClientRect(button->Impl().hwnd, &rect);
+  const LPARAM middle = MAKELPARAM(rect.right / 2, rect.bottom / 2);
+  PostMessageA(button->Impl().hwnd, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+  PostMessageA(button->Impl().hwnd, WM_LBUTTONUP, 0, middle);
+}
+
+void PostClose(TForm* form) {
+  PostMessageA(form->Impl().hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+void ScrollEdit(TEdit* edit, bool toEnd) {
+  const auto at = static_cast<WPARAM>(toEnd ? edit->Text().size() : 0);
+  SendMessageA(edit->Impl().hwnd, EM_SETSEL, at, static_cast<LPARAM>(at));
+  SendMessageA(edit->Impl().hwnd, EM_SCROLLCARET, 0, 0);
+}
+
+void WatchText(TEdit* edit, std::function<void(const std::string&)> changed) {
+  SetWindowSubclass(edit->Impl().hwnd, WatchProc, 0,
+                    reinterpret_cast<DWORD_PTR>(new TextWatch{edit, std::move(changed)}));
+}
+
+std::uint32_t WindowTextColor() {
+  const COLORREF color = GetSysColor(COLOR_WINDOWTEXT);
+  return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
+}
+
+}  // namespace screen
