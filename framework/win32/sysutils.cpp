@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 
+#include "framework/date_format.h"
 #include "framework/sysutils.h"
 
 namespace {
@@ -62,9 +64,23 @@ SYSTEMTIME Decode(TDateTime value) {
   return st;
 }
 
+// The user's short date, with the year's century where the user's format leaves it out
+// ("M/d/yy" shows as "M/d/yyyy"). Pictures are taken as UTF-16: in a double-byte code
+// page the second byte of a character can be a 'y'.
 std::string DateText(const SYSTEMTIME& st) {
-  char text[128] = {};
-  if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, text, sizeof text) == 0) {
+  wchar_t picture[128] = {};
+  std::wstring format;
+  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture, 128) != 0) {
+    format = WithCenturyInYears(std::wstring(picture));
+  }
+  wchar_t wide[128] = {};
+  const bool own = !format.empty() && format != picture;
+  if (GetDateFormatW(LOCALE_USER_DEFAULT, own ? 0 : DATE_SHORTDATE, &st,
+                     own ? format.c_str() : nullptr, wide, 128) == 0) {
+    return std::string();
+  }
+  char text[256] = {};
+  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr) == 0) {
     return std::string();
   }
   return text;
