@@ -65,18 +65,23 @@ SYSTEMTIME Decode(TDateTime value) {
 }
 
 // The user's short date, with the year's century where the user's format leaves it out
-// ("M/d/yy" shows as "M/d/yyyy"). Pictures are taken as UTF-16: in a double-byte code
-// page the second byte of a character can be a 'y'.
+// ("M/d/yy" shows as "M/d/yyyy"). Pictures are taken as UTF-16 (wchar_t is 16 bits here):
+// in a double-byte code page the second byte of a character can be a 'y'.
 std::string DateText(const SYSTEMTIME& st) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wide characters");
   wchar_t picture[128] = {};
-  std::wstring format;
+  std::u16string format;
   if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture, 128) != 0) {
-    format = WithCenturyInYears(std::wstring(picture));
+    const std::u16string own(reinterpret_cast<const char16_t*>(picture));
+    format = WithCenturyInYears(own);
+    if (format == own) {
+      format.clear();
+    }
   }
   wchar_t wide[128] = {};
-  const bool own = !format.empty() && format != picture;
-  if (GetDateFormatW(LOCALE_USER_DEFAULT, own ? 0 : DATE_SHORTDATE, &st,
-                     own ? format.c_str() : nullptr, wide, 128) == 0) {
+  if (GetDateFormatW(LOCALE_USER_DEFAULT, format.empty() ? DATE_SHORTDATE : 0, &st,
+                     format.empty() ? nullptr : reinterpret_cast<const wchar_t*>(format.c_str()),
+                     wide, 128) == 0) {
     return std::string();
   }
   char text[256] = {};
