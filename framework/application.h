@@ -23,7 +23,8 @@ class TApplication {
   TApplication& operator=(const TApplication&) = delete;
 
   // Prepares the toolkit (its application object is created here unless one exists
-  // already). Call first.
+  // already) and puts the icon the program carries among its resources (app/icon) on its
+  // windows. Call first.
   void Initialize();
 
   // The name the platform shows for the application (e.g. on the task bar); window

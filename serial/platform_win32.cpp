@@ -236,11 +236,15 @@ class Win32Platform final : public Platform {
     DWORD n = 0;
     const BOOL ok = ::ReadFile(ToNative(h), buffer, count, &n, nullptr);
     read = n;
-    if (ok != FALSE) {
+    if (ok != FALSE && n > 0) {
       return true;
     }
-    // A line error (framing, overrun) aborts reads until it is cleared and the port is
-    // still good; an unplugged adapter leaves a handle on which even that fails.
+    // A read that brought nothing asks whether the port still answers. A line error
+    // (framing, overrun) aborts reads until it is cleared and the port is still good; an
+    // unplugged adapter leaves a handle on which even that fails. Drivers differ in which
+    // call tells first: some fail the read, some give empty reads and fail only a status
+    // call (so does Wine on a hung-up line). The modem status is no such test: ports
+    // without modem lines (Wine's on a pseudo-terminal, some virtual ones) always fail it.
     DWORD errors = 0;
     return ::ClearCommError(ToNative(h), &errors, nullptr) != FALSE;
   }

@@ -3,7 +3,9 @@
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QByteArray>
+#include <QDirIterator>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
@@ -113,6 +115,15 @@ void TApplication::Initialize() {
   // The main form alone decides when the application ends; closing an error box with no
   // other window visible must not end it.
   QGuiApplication::setQuitOnLastWindowClosed(false);
+  // The program's icon on its windows, in every size the program carries among its
+  // resources (app/icon/pavo.qrc); a program without one keeps the toolkit's.
+  QIcon icon;
+  for (QDirIterator sizes(QStringLiteral(":/application-icon")); sizes.hasNext();) {
+    icon.addFile(sizes.next());
+  }
+  if (!icon.isNull()) {
+    QApplication::setWindowIcon(icon);
+  }
 }
 
 void TApplication::SetTitle(const std::string& title) {

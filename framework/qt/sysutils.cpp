@@ -7,6 +7,8 @@
 #include <QTime>
 #include <cmath>
 
+#include "framework/date_format.h"
+
 namespace {
 
 constexpr std::int64_t kMsecsPerDay = 24 * 60 * 60 * 1000;
@@ -98,13 +100,21 @@ QString TimeFormat() {
   return LongTimeFormatWithoutZone(locale);
 }
 
+// The locale's short date format with the year's century (en_US "M/d/yyyy", de_DE
+// "dd.MM.yyyy", ko_KR "yyyy. M. d.").
+QString DateFormat(const QLocale& locale) {
+  return QString::fromStdU16String(
+      WithCenturyInYears(locale.dateFormat(QLocale::ShortFormat).toStdU16String()));
+}
+
 }  // namespace
 
 std::string DateToStr(TDateTime value) {
   QDate date;
   QTime time;
   Decode(value, date, time);
-  return Local8Bit(QLocale::system().toString(date, QLocale::ShortFormat));
+  const QLocale locale = QLocale::system();
+  return Local8Bit(locale.toString(date, DateFormat(locale)));
 }
 
 std::string TimeToStr(TDateTime value) {
@@ -119,6 +129,6 @@ std::string DateTimeToStr(TDateTime value) {
   QTime time;
   Decode(value, date, time);
   const QLocale locale = QLocale::system();
-  return Local8Bit(locale.toString(date, QLocale::ShortFormat) + QLatin1Char(' ') +
+  return Local8Bit(locale.toString(date, DateFormat(locale)) + QLatin1Char(' ') +
                    locale.toString(time, TimeFormat()));
 }

@@ -109,16 +109,23 @@ void TApplication::Finalize() {
 }
 
 void TApplication::Initialize() {
-  // The layout's pixels are scaled to the screen's resolution by the program itself.
-  SetProcessDPIAware();
   if (native_->window != nullptr) {
     return;
   }
+  // The controls of Common Controls 6, which the manifest asks for. (The manifest also
+  // declares the program DPI-aware: the layout's pixels are scaled to the screen's
+  // resolution by the program itself.)
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&controls);
   WNDCLASSEXA wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = ApplicationProc;
   wc.hInstance = GetModuleHandleA(nullptr);
-  wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+  // The task bar button's icon.
+  wc.hIcon = ProgramIcon(SM_CXICON);
+  wc.hIconSm = ProgramIcon(SM_CXSMICON);
   wc.lpszClassName = kApplicationClass;
   RegisterClassExA(&wc);
   // No size and off to the middle of the screen: only its task bar button is seen.

@@ -41,32 +41,66 @@ TControl* ControlOf(HWND hwnd) {
   return reinterpret_cast<TControl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
 }
 
-// The caption of a button in the colour of its font, which standard buttons cannot show.
-void DrawButton(const DRAWITEMSTRUCT& item, const TButton& button) {
-  RECT rect = item.rcItem;
-  const bool pushed = (item.itemState & ODS_SELECTED) != 0;
-  const bool disabled = (item.itemState & ODS_DISABLED) != 0;
-  FillRect(item.hDC, &rect, GetSysColorBrush(COLOR_BTNFACE));
-  DrawFrameControl(item.hDC, &rect, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));
-  const std::string caption = WindowText(item.hwndItem);
-  const auto font = reinterpret_cast<HFONT>(SendMessageA(item.hwndItem, WM_GETFONT, 0, 0));
-  const HGDIOBJ oldFont = SelectObject(item.hDC, font);
-  SetBkMode(item.hDC, TRANSPARENT);
-  // A disabled button in the default colour greys its caption; a coloured caption keeps
-  // its colour, which is what tells the operator that the button is busy.
-  const bool grey = disabled && button.FontColor() == clWindowText;
-  SetTextColor(item.hDC, grey ? GetSysColor(COLOR_GRAYTEXT) : ColorToRGB(button.FontColor()));
-  if (pushed) {
-    OffsetRect(&rect, 1, 1);
+// The button's state as the theme draws it.
+int ThemeState(const NMCUSTOMDRAW& draw) {
+  if ((draw.uItemState & CDIS_DISABLED) != 0) {
+    return PBS_DISABLED;
   }
-  DrawTextA(item.hDC, caption.c_str(), static_cast<int>(caption.size()), &rect,
+  if ((draw.uItemState & CDIS_SELECTED) != 0) {
+    return PBS_PRESSED;
+  }
+  if ((draw.uItemState & CDIS_HOT) != 0) {
+    return PBS_HOT;
+  }
+  if ((draw.uItemState & CDIS_DEFAULT) != 0) {
+    return PBS_DEFAULTED;
+  }
+  return PBS_NORMAL;
+}
+
+// A button whose caption has a colour of its own, which a standard button cannot show:
+// the button's face as the desktop draws it (the visual style's, else the classic one),
+// then the caption in the font's colour. Buttons in the default colour draw themselves.
+LRESULT DrawButton(const NMCUSTOMDRAW& draw, const TButton& button) {
+  if (draw.dwDrawStage != CDDS_PREPAINT || button.FontColor() == clWindowText) {
+    return CDRF_DODEFAULT;
+  }
+  HWND hwnd = draw.hdr.hwndFrom;
+  HDC dc = draw.hdc;
+  RECT face = draw.rc;
+  RECT content = draw.rc;
+  const bool pushed = (draw.uItemState & CDIS_SELECTED) != 0;
+  if (HTHEME theme = OpenThemeData(hwnd, L"BUTTON")) {
+    const int state = ThemeState(draw);
+    if (IsThemeBackgroundPartiallyTransparent(theme, BP_PUSHBUTTON, state)) {
+      DrawThemeParentBackground(hwnd, dc, &face);
+    }
+    DrawThemeBackground(theme, dc, BP_PUSHBUTTON, state, &face, nullptr);
+    GetThemeBackgroundContentRect(theme, dc, BP_PUSHBUTTON, state, &face, &content);
+    CloseThemeData(theme);
+  } else {
+    FillRect(dc, &content, GetSysColorBrush(COLOR_BTNFACE));
+    DrawFrameControl(dc, &content, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));
+    if (pushed) {
+      OffsetRect(&content, 1, 1);
+    }
+  }
+  const std::string caption = WindowText(hwnd);
+  const auto font = reinterpret_cast<HFONT>(SendMessageA(hwnd, WM_GETFONT, 0, 0));
+  const HGDIOBJ oldFont = SelectObject(dc, font);
+  SetBkMode(dc, TRANSPARENT);
+  // A coloured caption keeps its colour when the button is disabled: that colour is what
+  // tells the operator that the button is busy.
+  SetTextColor(dc, ColorToRGB(button.FontColor()));
+  DrawTextA(dc, caption.c_str(), static_cast<int>(caption.size()), &content,
             DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  SelectObject(item.hDC, oldFont);
-  if ((item.itemState & ODS_FOCUS) != 0) {
-    RECT focus = item.rcItem;
-    InflateRect(&focus, -4, -4);
-    DrawFocusRect(item.hDC, &focus);
+  SelectObject(dc, oldFont);
+  const auto cues = SendMessageA(hwnd, WM_QUERYUISTATE, 0, 0);
+  if ((draw.uItemState & CDIS_FOCUS) != 0 && (cues & UISF_HIDEFOCUS) == 0) {
+    InflateRect(&face, -4, -4);
+    DrawFocusRect(dc, &face);
   }
+  return CDRF_SKIPDEFAULT;
 }
 
 LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -76,8 +110,8 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
   }
   switch (message) {
     case WM_COMMAND:
-      // An owner-drawn button reports a quick second click as a double click: for the
-      // operator it is one more click.
+      // A quick second click is one more click for the operator, also where a button
+      // reports it as a double click.
       if ((HIWORD(wParam) == BN_CLICKED || HIWORD(wParam) == BN_DOUBLECLICKED) && lParam != 0) {
         if (auto* button = dynamic_cast<TButton*>(ControlOf(reinterpret_cast<HWND>(lParam)))) {
           Application->HandleClick(button->OnClick(), button);
@@ -85,11 +119,12 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
       }
       break;
-    case WM_DRAWITEM: {
-      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-      if (auto* button = dynamic_cast<TButton*>(ControlOf(item.hwndItem))) {
-        DrawButton(item, *button);
-        return TRUE;
+    case WM_NOTIFY: {
+      const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
+      if (header.code == NM_CUSTOMDRAW) {
+        if (auto* button = dynamic_cast<TButton*>(ControlOf(header.hwndFrom))) {
+          return DrawButton(*reinterpret_cast<const NMCUSTOMDRAW*>(lParam), *button);
+        }
       }
       break;
     }
@@ -149,7 +184,8 @@ void RegisterFormClass(const std::string& className) {
   wc.lpfnWndProc = FormProc;
   wc.hInstance = Instance();
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+  wc.hIcon = ProgramIcon(SM_CXICON);
+  wc.hIconSm = ProgramIcon(SM_CXSMICON);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = className.c_str();
   RegisterClassExA(&wc);
@@ -185,6 +221,13 @@ void FitLabel(HWND hwnd) {
 }
 
 }  // namespace
+
+HICON ProgramIcon(int sizeMetric) {
+  const int size = GetSystemMetrics(sizeMetric);
+  auto icon = static_cast<HICON>(
+      LoadImageA(Instance(), MAKEINTRESOURCEA(kProgramIconId), IMAGE_ICON, size, size, LR_SHARED));
+  return icon != nullptr ? icon : LoadIcon(nullptr, IDI_APPLICATION);
+}
 
 int ScaleToScreen(int pixels) {
   static const int dpi = [] {
@@ -330,8 +373,9 @@ void TForm::Close() {
 // --- TButton
 
 TButton::TButton(TForm* owner) : TControl(owner) {
-  // Drawn by the form (WM_DRAWITEM), so that the caption can have its own colour.
-  impl_->hwnd = CreateControl(this, "BUTTON", BS_OWNERDRAW);
+  // A standard push button; a caption in a colour of its own is drawn by the form
+  // (NM_CUSTOMDRAW).
+  impl_->hwnd = CreateControl(this, "BUTTON", BS_PUSHBUTTON);
 }
 
 std::string TButton::Caption() const {

@@ -2,6 +2,10 @@
 #pragma once
 
 #include <windows.h>
+// windows.h first: these rely on its types.
+#include <commctrl.h>
+#include <uxtheme.h>
+#include <vssym32.h>
 
 #include "framework/controls.h"
 
@@ -29,6 +33,11 @@ class TWidgetImpl {
   HBRUSH brush = nullptr;
 };
 
+// The program's icon among its resources (app/win32/pavo.rc.in).
+constexpr int kProgramIconId = 1;
+// The program's icon in the size of the given metric (SM_CXICON, SM_CXSMICON); Windows'
+// generic one when the program carries none.
+HICON ProgramIcon(int sizeMetric);
 // Pixels at 96 dpi to pixels on this screen.
 int ScaleToScreen(int pixels);
 // A colour as GDI draws it: system colours from the current scheme.

@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 
+#include "framework/date_format.h"
 #include "framework/sysutils.h"
 
 namespace {
@@ -62,9 +64,28 @@ SYSTEMTIME Decode(TDateTime value) {
   return st;
 }
 
+// The user's short date, with the year's century where the user's format leaves it out
+// ("M/d/yy" shows as "M/d/yyyy"). Pictures are taken as UTF-16 (wchar_t is 16 bits here):
+// in a double-byte code page the second byte of a character can be a 'y'.
 std::string DateText(const SYSTEMTIME& st) {
-  char text[128] = {};
-  if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, text, sizeof text) == 0) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wide characters");
+  wchar_t picture[128] = {};
+  std::u16string format;
+  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture, 128) != 0) {
+    const std::u16string own(reinterpret_cast<const char16_t*>(picture));
+    format = WithCenturyInYears(own);
+    if (format == own) {
+      format.clear();
+    }
+  }
+  wchar_t wide[128] = {};
+  if (GetDateFormatW(LOCALE_USER_DEFAULT, format.empty() ? DATE_SHORTDATE : 0, &st,
+                     format.empty() ? nullptr : reinterpret_cast<const wchar_t*>(format.c_str()),
+                     wide, 128) == 0) {
+    return std::string();
+  }
+  char text[256] = {};
+  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr) == 0) {
     return std::string();
   }
   return text;

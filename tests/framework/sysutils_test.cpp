@@ -80,8 +80,8 @@ TEST(DateTime, ClockGivesTodayAndTheTimeOfDay) {
 }
 
 // The texts in the user's regional formats: the time always with seconds, in the locale's
-// own separators and without a time-zone name. The test entry runs in the C locale; CTest
-// runs this case once more under each of the other locales (PAVO_TEST_LOCALE).
+// own separators and without a time-zone name, the year with its century. The test entry runs in
+// the C locale; CTest runs this case once more under each of the other locales (PAVO_TEST_LOCALE).
 struct RegionalTexts {
   const char* locale;
   const char* midnight;  // TimeToStr(0.0)
@@ -91,8 +91,12 @@ struct RegionalTexts {
 };
 const RegionalTexts kRegionalTexts[] = {
     {"C", "00:00:00", "23:30:18", "1 Jan 2000", "1 Jan 2000 23:30:18"},
-    // A 12-hour clock whose short format has no seconds.
-    {"en_US", "12:00:00 AM", "11:30:18 PM", "1/1/00", "1/1/00 11:30:18 PM"},
+    // A 12-hour clock whose short format has no seconds; short dates with two-digit years
+    // shown with four, the rest of their format kept.
+    {"en_US", "12:00:00 AM", "11:30:18 PM", "1/1/2000", "1/1/2000 11:30:18 PM"},
+    {"de_DE", "00:00:00", "23:30:18", "01.01.2000", "01.01.2000 23:30:18"},
+    {"ko_KR", "\xec\x98\xa4\xec\xa0\x84 12:00:00", "\xec\x98\xa4\xed\x9b\x84 11:30:18",
+     "2000. 1. 1.", "2000. 1. 1. \xec\x98\xa4\xed\x9b\x84 11:30:18"},
     // Dots between hours, minutes and seconds.
     {"fi_FI", "0.00.00", "23.30.18", "1.1.2000", "1.1.2000 23.30.18"},
     // Words between them.

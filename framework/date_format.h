@@ -1,0 +1,30 @@
+// The rule both front ends apply to the locale's short date format before they show a
+// date: the year with its century. A record file keeps its dates for years, and a short
+// date such as "12/7/26" cannot tell 1926 from 2026.
+#pragma once
+
+#include <string>
+
+// The date format (a picture such as "M/d/yy", in the notation Qt and Windows share:
+// runs of 'y' are the year, text between single quotes is literal, "''" a quote) with
+// every year of fewer than four 'y' made "yyyy"; everything else stays as it is.
+template <class Char>
+std::basic_string<Char> WithCenturyInYears(const std::basic_string<Char>& format) {
+  std::basic_string<Char> result;
+  bool quoted = false;
+  for (std::size_t i = 0; i < format.size();) {
+    const Char c = format[i];
+    if (c == Char('\'')) {
+      quoted = !quoted;
+    } else if (!quoted && c == Char('y')) {
+      const std::size_t end = format.find_first_not_of(Char('y'), i);
+      const std::size_t run = (end == std::basic_string<Char>::npos ? format.size() : end) - i;
+      result.append(run < 4 ? 4 : run, Char('y'));
+      i += run;
+      continue;
+    }
+    result += c;
+    ++i;
+  }
+  return result;
+}
