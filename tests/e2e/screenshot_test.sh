@@ -12,9 +12,12 @@ pid=$!
 trap 'kill $pid 2>/dev/null; wait; rm -rf "$work"' EXIT
 fail() {
   echo "FAIL: $*"
+  echo "--- simulator trace"; tail -n 20 "$work/sim.txt"
   exit 1
 }
-for _ in $(seq 100); do [ -e COM1 ] && break; sleep 0.05; done
+# The reader's link, waited for with a limit only a fault reaches.
+for _ in $(seq 600); do [ -e COM1 ] && break; sleep 0.05; done
+[ -e COM1 ] || fail "reader-sim made no COM1: $(cat sim.txt)"
 "$shot" --start start.png || fail "--start"
 "$shot" --uid uid.png || fail "--uid"
 "$shot" plain.png || fail "without a reading"

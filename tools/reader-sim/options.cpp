@@ -226,15 +226,16 @@ Options:
                     noise    sends 40 noise bytes (never E0) after the UID reply and
                              again after every third tag record
                     hangup   closes the line and ends (exit 0) after N bytes sent,
-                             once the program has read them (at most 2 s later), as
-                             an unplugged reader that never comes back
+                             once the program has read them, as an unplugged reader
+                             that never comes back
                     chatty   follows every reply at once with a tag record, and leaves
                              what the program did not read in the line when it closes
                              (as a pty bridge or a network serial server does)
   --hangup-after N  N for the hangup scenario (default 50)
   --return-after MS hangup scenario: instead of ending, come back MS after the hangup
                     on a new pseudo-terminal under the same COMn link, as a reader
-                    plugged in again, and serve from then on as in the normal scenario
+                    plugged in again, and serve from then on as in the normal scenario;
+                    while away, COMn is a link to nothing
   --help            this text
 
 Frames read: first byte N is the frame length including two CRC-16 bytes (high byte
