@@ -65,9 +65,21 @@ find_window() {
 within 300 find_window || fail "no window"
 
 # A single read ("Start"), then the UID loop ("UID"); positions from the window's layout.
-xdotool mousemove --window "$window" 285 108 click 1
-within 300 grep -q "snapshot command" sim.txt || fail "no single read"
-within 300 test -s RFID.txt || fail "the single read was not recorded"
+# A reply that misses its 500 ms on a heavily loaded machine is rightly no reading: the
+# read ends when the simulator sees the line close, and then "Start" is clicked again.
+# Only a fault makes every try fail.
+closes() { grep -c "line closed" sim.txt; }
+closed_since() { [ "$(closes)" -gt "$1" ]; }
+log=""
+for ((try = 0; try < 20; try++)); do
+  before=$(closes)
+  xdotool mousemove --window "$window" 285 108 click 1
+  log+=$'len:5\n  len-2:3\n'
+  within 300 closed_since "$before" || fail "no single read"
+  [ -s RFID.txt ] && break
+done
+[ -s RFID.txt ] || fail "the single read was not recorded"
+grep -q "snapshot command" sim.txt || fail "the reader saw no snapshot command"
 xdotool mousemove --window "$window" 297 52 click 1
 within 300 grep -q "UID command" sim.txt || fail "the UID loop did not start"
 within 300 grep -q "(tag " sim.txt || fail "the reader sent no tag record"
@@ -86,5 +98,5 @@ status=$?
 within 300 grep -q "line closed" sim.txt || fail "the port was left open"
 [ "$(wc -l <RFID.txt)" -eq 1 ] && [ "$(tail -c1 RFID.txt | od -An -c | tr -d ' ')" = '\n' ] ||
   fail "RFID.txt is not one whole line"
-[ "$(cat test.txt)" = $'len:5\n  len-2:3\nlen:18\n  len-2:16' ] || fail "test.txt: $(cat test.txt)"
+[ "$(cat test.txt)" = "$log"$'len:18\n  len-2:16' ] || fail "test.txt: $(cat test.txt)"
 echo "PASS ($case): exit status 1, port closed, files whole"

@@ -117,6 +117,19 @@ class EndToEnd : public WindowTest {
     return edits;
   }
 
+  // Clicks "Start" until a reading is recorded, and returns the number of clicks. The
+  // reply must come within 500 ms of the frame; a machine loaded so heavily that the
+  // simulator misses that makes the program record nothing, as it should, and the next
+  // click reads again. Only a fault leaves every click without a record.
+  int ClickStartUntilRecorded() {
+    int clicks = 0;
+    while (clicks < 20 && dir.Read("RFID.txt").empty()) {
+      form->Button2->Click();
+      ++clicks;
+    }
+    return clicks;
+  }
+
   fake::TempWorkingDirectory dir;
   // Declared after dir: the simulator ends (QProcess kills it) before its directory goes.
   QProcess sim;
@@ -127,14 +140,18 @@ TEST_F(EndToEnd, StartRecordsOneReadingAndLogsTheFrameTheReaderAccepts) {
   StartSim({"--tags", QString::fromStdString(TwoTags)});
   ASSERT_EQ(form->ComboBox1->Text(), "01");
 
-  form->Button2->Click();
+  const int clicks = ClickStartUntilRecorded();
 
   const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
-  ASSERT_EQ(records.size(), 1u) << dir.Read("RFID.txt");
+  ASSERT_EQ(records.size(), 1u) << dir.Read("RFID.txt") << Trace();
   EXPECT_TRUE(std::regex_match(records[0], RecordLine)) << records[0];
   EXPECT_EQ(records[0],
             form->Edit1->Text() + "     " + form->Edit2->Text() + "     " + form->Edit3->Text());
-  EXPECT_EQ(dir.Read("test.txt"), "len:5\n  len-2:3\n");
+  std::string log;
+  for (int i = 0; i < clicks; ++i) {
+    log += "len:5\n  len-2:3\n";
+  }
+  EXPECT_EQ(dir.Read("test.txt"), log);
   EXPECT_TRUE(WaitForTrace("rx 5 bytes: 05 11 1E 1B 2E (crc ok, snapshot command)")) << Trace();
   EXPECT_TRUE(WaitForTrace("line closed")) << Trace();
   EXPECT_EQ(Look(), IdleLook);
@@ -155,7 +172,7 @@ TEST_F(EndToEnd, UidShowsTheTagsInTurnThroughAHangUpAndTheStopFreesTheLine) {
   const std::vector<std::string> edits = RunUid(3, milliseconds(EventLimitMs));
 
   // The pass after the stopping click may show one more.
-  ASSERT_GE(edits.size(), 6u);
+  ASSERT_GE(edits.size(), 6u) << Trace();
   EXPECT_EQ(std::vector<std::string>(edits.begin(), edits.begin() + 6),
             (std::vector<std::string>{"", TagA, "", TagA, "", TagB}));
   EXPECT_FALSE(form->Edit2->Text().empty());
@@ -165,9 +182,9 @@ TEST_F(EndToEnd, UidShowsTheTagsInTurnThroughAHangUpAndTheStopFreesTheLine) {
   EXPECT_EQ(dir.Read("test.txt"), "len:18\n  len-2:16\nlen:18\n  len-2:16\n");
   EXPECT_TRUE(WaitForTrace("line closed; tag records stopped")) << Trace();
 
-  form->Button2->Click();
+  ClickStartUntilRecorded();
   const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
-  ASSERT_EQ(records.size(), 1u);
+  ASSERT_EQ(records.size(), 1u) << Trace();
   EXPECT_TRUE(std::regex_match(records[0], RecordLine)) << records[0];
   EXPECT_TRUE(shown.empty());
 }
