@@ -1,6 +1,8 @@
 // The POSIX backend end to end on real pseudo-terminals: name resolution, exclusive
 // access, the line settings and reads bounded by the time-outs.
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <termios.h>
@@ -65,7 +67,7 @@ TEST(PosixPort, OpensThroughTheLinkAndHoldsThePortExclusively) {
     std::uint32_t written = 0;
     EXPECT_TRUE(Os().WriteFile(held, "\x5A\xA5", 2, written));
     EXPECT_EQ(written, 2u);
-    EXPECT_EQ(pty.ReadExactly(2, 2000), (Bytes{0x5A, 0xA5}));
+    EXPECT_EQ(pty.ReadExactly(2, 30000), (Bytes{0x5A, 0xA5}));
 
     CloseComPort();
     EXPECT_FALSE(Os().CloseHandle(held));
@@ -123,7 +125,7 @@ TEST(PosixPort, PutsARaw9600Line8N1WithoutFlowControl) {
   const Bytes awkward = {0x0D, 0x0A, 0x7F, 0x03, 0x13, 0x11, 0xFF, 0x00};
   ASSERT_TRUE(OpenComPort(3, "9600,n,8,1"));
   WriteBlock(awkward.data(), static_cast<std::int32_t>(awkward.size()));
-  EXPECT_EQ(pty.ReadExactly(awkward.size(), 2000), awkward);
+  EXPECT_EQ(pty.ReadExactly(awkward.size(), 30000), awkward);
   pty.Write(awkward);
   Bytes back(awkward.size());
   std::uint32_t got = 0;
@@ -203,7 +205,14 @@ TEST(PosixPort, ReadsKeepTheirTimeoutsWithoutSpinning) {
   // A total of 4 * count + 80 ms, waited for, not spun; what came before a purge is gone.
   ASSERT_TRUE(Os().SetCommTimeouts(PortHandle, {0, 4, 80, 0, 0}));
   pty.Write({7, 8, 9});
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The bytes reach the port's queue a moment after the write: wait until all are there.
+  int waiting = 0;
+  for (int i = 0; i < 10000 && waiting < 3; ++i) {
+    pollfd queue{static_cast<int>(PortHandle), POLLIN, 0};
+    poll(&queue, 1, 1);
+    ioctl(static_cast<int>(PortHandle), FIONREAD, &waiting);
+  }
+  ASSERT_EQ(waiting, 3);
   EXPECT_TRUE(Os().PurgeComm(PortHandle, platform::PurgeRxClear));
   spent = Measure([&] { EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 5, got)); });
   EXPECT_EQ(got, 0u);
