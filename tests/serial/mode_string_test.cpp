@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -42,11 +43,8 @@ class ModeStringGood : public ::testing::TestWithParam<Good> {};
 // "9600_n_8_1": stable from build to build, so that a failure can be run again by name.
 std::string CaseName(const ::testing::TestParamInfo<Good>& info) {
   std::string name = info.param.text;
-  for (char& c : name) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) {
-      c = '_';
-    }
-  }
+  std::replace_if(
+      name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
   return name;
 }
 
