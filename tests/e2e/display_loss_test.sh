@@ -50,7 +50,8 @@ xvfb=$!; pids+=("$xvfb")
 within 300 test -s display.txt || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 display.txt)"
 
-"$sim" --interval 200 >sim.txt 2>&1 &
+# A long frame gap: a program held up between two bytes of a frame still gets its answer.
+"$sim" --interval 200 --frame-gap 60000 >sim.txt 2>&1 &
 pids+=($!)
 within 300 test -e COM1 || fail "reader-sim made no COM1"
 

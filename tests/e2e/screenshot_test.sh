@@ -7,7 +7,7 @@ set -u
 shot=$1 sim=$2
 work=$(mktemp -d)
 cd "$work" || exit 1
-"$sim" --interval 100 >sim.txt 2>&1 &
+"$sim" --interval 100 --frame-gap 60000 >sim.txt 2>&1 &
 pid=$!
 trap 'kill $pid 2>/dev/null; wait; rm -rf "$work"' EXIT
 fail() {
