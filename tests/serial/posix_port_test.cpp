@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -179,11 +180,13 @@ TEST(PosixPort, OnlyTerminalsOpen) {
   struct stat device {};
   if (stat("/dev/ttyS0", &device) == 0 && access("/dev/ttyS0", R_OK | W_OK) == 0) {
     const platform::Handle h = OpenByName("COM1");
-    ASSERT_NE(h, platform::InvalidHandle);
+    // The device is the machine's, not the test's: another program may hold it, and the
+    // name then leads there all the same.
     struct stat opened {};
-    EXPECT_EQ(fstat(static_cast<int>(h), &opened), 0);
-    EXPECT_EQ(opened.st_rdev, device.st_rdev);
-    EXPECT_TRUE(Os().CloseHandle(h));
+    EXPECT_TRUE(h != platform::InvalidHandle
+                    ? fstat(static_cast<int>(h), &opened) == 0 && opened.st_rdev == device.st_rdev
+                    : errno == EBUSY);
+    EXPECT_TRUE(h == platform::InvalidHandle || Os().CloseHandle(h));
   }
 }
 
