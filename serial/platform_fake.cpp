@@ -183,15 +183,16 @@ FakePort* FakePlatform::Find(platform::Handle h) {
   return nullptr;
 }
 
-Call& FakePlatform::Record(std::string function, FakePort* port) {
+Call& FakePlatform::Record(const char* function, FakePort* port) {
+  // Not recording: the caller fills a scratch call that nobody reads, which keeps the
+  // memory of its members from one call to the next.
   static Call discarded;
   if (!Recording) {
-    discarded = Call{};
     return discarded;
   }
   Call call;
   call.time = now_;
-  call.function = std::move(function);
+  call.function = function;
   if (port != nullptr) {
     call.port = port->name_;
     call.handle = port->handle_;
@@ -205,7 +206,7 @@ void FakePlatform::RunDue() {
 }
 
 void FakePlatform::AdvanceTo(std::uint64_t time) {
-  for (;;) {
+  while (!actions_.empty()) {
     auto next = actions_.end();
     for (auto it = actions_.begin(); it != actions_.end(); ++it) {
       if (it->time <= time && (next == actions_.end() || it->time < next->time ||
@@ -312,13 +313,15 @@ bool FakePlatform::SetCommState(platform::Handle h, const platform::LineSettings
   FakePort* port = Find(h);
   Call& call = Record("SetCommState", port);
   call.handle = h;
-  call.text = std::to_string(settings.BaudRate) + " " + ParityLetter(settings.Parity) + " " +
-              std::to_string(settings.ByteSize) + " " + StopText(settings.StopBits);
-  if (settings.SoftwareFlowControl) {
-    call.text += " xon/xoff";
-  }
-  if (settings.HardwareFlowControl) {
-    call.text += " rts/cts";
+  if (Recording) {
+    call.text = std::to_string(settings.BaudRate) + " " + ParityLetter(settings.Parity) + " " +
+                std::to_string(settings.ByteSize) + " " + StopText(settings.StopBits);
+    if (settings.SoftwareFlowControl) {
+      call.text += " xon/xoff";
+    }
+    if (settings.HardwareFlowControl) {
+      call.text += " rts/cts";
+    }
   }
   const bool ok = port != nullptr && !port->RefuseSettings;
   call.result = ok;
@@ -336,7 +339,9 @@ bool FakePlatform::WriteFile(platform::Handle h, const void* data, std::uint32_t
   Call& call = Record("WriteFile", port);
   call.handle = h;
   call.numbers = {count};
-  call.bytes = bytes;
+  if (Recording) {
+    call.bytes = bytes;
+  }
   const bool ok = port != nullptr && now_ < port->failWritesFrom_;
   call.result = ok;
   written = ok ? count : 0;
@@ -354,20 +359,22 @@ bool FakePlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t coun
   read = 0;
   FakePort* port = Find(h);
   const std::size_t index = calls_.size();
-  {
+  if (Recording) {
     Call& call = Record("ReadFile", port);
     call.handle = h;
     call.numbers = {count};
   }
-  auto finish = [&](bool ok, const Bytes& got) {
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  // Ends the read with `read` bytes in the buffer.
+  auto finish = [&](bool ok) {
     if (Recording && index < calls_.size()) {
       calls_[index].result = ok;
-      calls_[index].bytes = got;
+      calls_[index].bytes.assign(out, out + read);
     }
     return ok;
   };
   if (port == nullptr) {
-    return finish(false, {});
+    return finish(false);
   }
   RunDue();
 
@@ -388,8 +395,6 @@ bool FakePlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t coun
   }
   const bool useInterval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword;
   std::uint64_t lastByte = now_;
-  Bytes got;
-  auto* out = static_cast<std::uint8_t*>(buffer);
 
   for (;;) {
     if (now_ >= port->failReadsFrom_) {
@@ -397,25 +402,22 @@ bool FakePlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t coun
       if (deadline != kNever) {
         AdvanceTo(deadline);
       }
-      read = static_cast<std::uint32_t>(got.size());
-      return finish(false, got);
+      return finish(false);
     }
-    while (got.size() < count && !port->input_.empty() && port->input_.front().time <= now_) {
-      out[got.size()] = port->input_.front().byte;
-      got.push_back(port->input_.front().byte);
+    while (read < count && !port->input_.empty() && port->input_.front().time <= now_) {
+      out[read++] = port->input_.front().byte;
       port->input_.pop_front();
       lastByte = now_;
     }
-    read = static_cast<std::uint32_t>(got.size());
-    if (got.size() == count || (returnWithFirst && !got.empty())) {
-      return finish(true, got);
+    if (read == count || (returnWithFirst && read > 0)) {
+      return finish(true);
     }
     std::uint64_t limit = deadline;
-    if (useInterval && !got.empty()) {
+    if (useInterval && read > 0) {
       limit = std::min(limit, lastByte + t.ReadIntervalTimeout);
     }
     if (now_ >= limit) {
-      return finish(true, got);
+      return finish(true);
     }
     const std::uint64_t target = std::min(limit, NextEvent(port));
     if (target == kNever) {
@@ -456,15 +458,17 @@ bool FakePlatform::CloseHandle(platform::Handle h) {
 }
 
 void FakePlatform::Sleep(std::uint32_t milliseconds) {
-  Call& call = Record("Sleep", nullptr);
-  call.numbers = {milliseconds};
+  if (Recording) {
+    Record("Sleep", nullptr).numbers = {milliseconds};
+  }
   AdvanceTo(now_ + milliseconds);
 }
 
 std::uint32_t FakePlatform::TimeGetTime() {
   const auto value = static_cast<std::uint32_t>(StartClock + now_);
-  Call& call = Record("TimeGetTime", nullptr);
-  call.numbers = {value};
+  if (Recording) {
+    Record("TimeGetTime", nullptr).numbers = {value};
+  }
   return value;
 }
 

@@ -174,7 +174,7 @@ class FakePlatform : public platform::Platform {
     std::function<void()> action;
   };
   FakePort* Find(platform::Handle h);
-  Call& Record(std::string function, FakePort* port);
+  Call& Record(const char* function, FakePort* port);
   // Moves the clock to time, running due actions on the way.
   void AdvanceTo(std::uint64_t time);
   void RunDue();

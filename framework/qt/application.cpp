@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 
@@ -109,6 +110,14 @@ void TApplication::Finalize() {
 }
 
 void TApplication::Initialize() {
+#ifdef SIGPIPE
+  // A write to a display connection that the X server has already closed would end the
+  // process by SIGPIPE, before the toolkit sees the broken connection and ends it through
+  // exit, where the port is released and the exit status tells the display was lost.
+  // Ignored, the write fails and the toolkit finds out. (Pipes and sockets of our own then
+  // fail their writes with EPIPE too, which is reported like any other write failure.)
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   if (QCoreApplication::instance() == nullptr) {
     native_->ownedQApplication = std::make_unique<QApplication>(native_->argc, native_->argv);
   }

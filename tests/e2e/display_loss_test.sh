@@ -4,7 +4,7 @@
 #   killx        the X server ends
 #   windowkill   the client is killed off the display (as xkill does)
 #   windowclose  another client destroys the window
-# The program must end within a few seconds, not by a signal, with status 1, having
+# The program must end, not by a signal, with status 1, having
 # closed the port (the simulator sees the line close) and left both files whole.
 # usage: display_loss_test.sh PAVO READER_SIM CASE; exit 77 (skipped) without Xvfb/xdotool.
 set -uo pipefail
@@ -30,38 +30,60 @@ fail() {
   echo "FAIL ($case): $*"
   echo "--- program output"; cat pavo.out 2>/dev/null
   echo "--- simulator trace"; tail -n 20 sim.txt 2>/dev/null
+  echo "--- X server"; cat xvfb.log 2>/dev/null
   exit 1
 }
-# Waits up to $1 tenths of a second for the command after it to succeed.
+# Waits up to $1 tenths of a second for the command after it to succeed. The limits are
+# far beyond what a loaded machine needs: only a fault reaches them.
 within() {
   local n=$1; shift
   for ((i = 0; i < n; i++)); do "$@" && return 0; sleep 0.1; done
   return 1
 }
 
-Xvfb -displayfd 4 -screen 0 640x480x24 -nolisten tcp 4>display.txt >xvfb.log 2>&1 &
+# -noreset: without it the server starts afresh whenever its last client leaves, and a
+# client that connects meanwhile is turned away. Other X servers starting on the machine
+# look at this one's socket while they pick a display number, which is enough to set that
+# off just as the program connects.
+Xvfb -displayfd 4 -screen 0 640x480x24 -nolisten tcp -noreset 4>display.txt >xvfb.log 2>&1 &
 xvfb=$!; pids+=("$xvfb")
-within 50 test -s display.txt || fail "Xvfb did not start"
+within 300 test -s display.txt || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 display.txt)"
 
-"$sim" --interval 200 >sim.txt 2>&1 &
+# A long frame gap: a program held up between two bytes of a frame still gets its answer.
+"$sim" --interval 200 --frame-gap 60000 >sim.txt 2>&1 &
 pids+=($!)
-within 50 test -e COM1 || fail "reader-sim made no COM1"
+within 300 test -e COM1 || fail "reader-sim made no COM1"
 
 QT_QPA_PLATFORM=xcb "$pavo" >pavo.out 2>&1 &
 program=$!; pids+=("$program")
 window=""
-find_window() { window=$(xdotool search --name '^Form1$' 2>/dev/null | head -n1); [ -n "$window" ]; }
-within 100 find_window || fail "no window"
-sleep 0.5
+# Clicks reach a window only once it is mapped.
+find_window() {
+  window=$(xdotool search --onlyvisible --name '^Form1$' 2>/dev/null | head -n1)
+  [ -n "$window" ]
+}
+within 300 find_window || fail "no window"
 
 # A single read ("Start"), then the UID loop ("UID"); positions from the window's layout.
-xdotool mousemove --window "$window" 285 108 click 1
-within 50 grep -q "snapshot command" sim.txt || fail "no single read"
-within 50 test -s RFID.txt || fail "the single read was not recorded"
+# A reply that misses its 500 ms on a heavily loaded machine is rightly no reading: the
+# read ends when the simulator sees the line close, and then "Start" is clicked again.
+# Only a fault makes every try fail.
+closes() { grep -c "line closed" sim.txt; }
+closed_since() { [ "$(closes)" -gt "$1" ]; }
+log=""
+for ((try = 0; try < 20; try++)); do
+  before=$(closes)
+  xdotool mousemove --window "$window" 285 108 click 1
+  log+=$'len:5\n  len-2:3\n'
+  within 300 closed_since "$before" || fail "no single read"
+  [ -s RFID.txt ] && break
+done
+[ -s RFID.txt ] || fail "the single read was not recorded"
+grep -q "snapshot command" sim.txt || fail "the reader saw no snapshot command"
 xdotool mousemove --window "$window" 297 52 click 1
-within 50 grep -q "UID command" sim.txt || fail "the UID loop did not start"
-sleep 1
+within 300 grep -q "UID command" sim.txt || fail "the UID loop did not start"
+within 300 grep -q "(tag " sim.txt || fail "the reader sent no tag record"
 
 case $case in
   killx) kill "$xvfb" ;;
@@ -70,12 +92,12 @@ case $case in
   *) fail "unknown case" ;;
 esac
 
-within 50 sh -c "! kill -0 $program 2>/dev/null" || fail "still running 5 s after the display went"
+within 300 sh -c "! kill -0 $program 2>/dev/null" || fail "still running 30 s after the display went"
 wait "$program"
 status=$?
 [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
-within 20 grep -q "line closed" sim.txt || fail "the port was left open"
+within 300 grep -q "line closed" sim.txt || fail "the port was left open"
 [ "$(wc -l <RFID.txt)" -eq 1 ] && [ "$(tail -c1 RFID.txt | od -An -c | tr -d ' ')" = '\n' ] ||
   fail "RFID.txt is not one whole line"
-[ "$(cat test.txt)" = $'len:5\n  len-2:3\nlen:18\n  len-2:16' ] || fail "test.txt: $(cat test.txt)"
+[ "$(cat test.txt)" = "$log"$'len:18\n  len-2:16' ] || fail "test.txt: $(cat test.txt)"
 echo "PASS ($case): exit status 1, port closed, files whole"

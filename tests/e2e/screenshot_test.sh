@@ -7,15 +7,21 @@ set -u
 shot=$1 sim=$2
 work=$(mktemp -d)
 cd "$work" || exit 1
-"$sim" --interval 100 >sim.txt 2>&1 &
+"$sim" --interval 100 --frame-gap 60000 >sim.txt 2>&1 &
 pid=$!
 trap 'kill $pid 2>/dev/null; wait; rm -rf "$work"' EXIT
 fail() {
   echo "FAIL: $*"
+  echo "--- simulator trace"; tail -n 20 "$work/sim.txt"
   exit 1
 }
-for _ in $(seq 100); do [ -e COM1 ] && break; sleep 0.05; done
-"$shot" --start start.png || fail "--start"
+# The reader's link, waited for with a limit only a fault reaches.
+for _ in $(seq 600); do [ -e COM1 ] && break; sleep 0.05; done
+[ -e COM1 ] || fail "reader-sim made no COM1: $(cat sim.txt)"
+# A reply that misses its 500 ms on a heavily loaded machine is no reading, rightly; only
+# a fault makes every try fail.
+for _ in $(seq 20); do "$shot" --start start.png && break; done
+[ -e start.png ] || fail "--start"
 "$shot" --uid uid.png || fail "--uid"
 "$shot" plain.png || fail "without a reading"
 for f in start.png uid.png plain.png; do
@@ -24,7 +30,8 @@ done
 cmp -s start.png plain.png && fail "the reading is not in the picture"
 "$shot" 2>/dev/null
 [ $? = 2 ] || fail "no usage error without a file"
-mkdir idle && cd idle || exit 1
+# No reader: COM1 leads nowhere (without the entry it would be the machine's own ttyS0).
+mkdir idle && cd idle && ln -s /dev/pts/unplugged COM1 || exit 1
 "$shot" --start none.png 2>/dev/null
 [ $? = 1 ] || fail "no failure without a reader"
 [ ! -e none.png ] || fail "a file without a reading"

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 
 namespace {
@@ -37,6 +39,15 @@ struct Good {
 // Fields left out keep what the settings had (Odd's values); flow control goes off.
 class ModeStringGood : public ::testing::TestWithParam<Good> {};
 
+// A case's name is its text with every character but letters and digits as '_', e.g.
+// "9600_n_8_1": stable from build to build, so that a failure can be run again by name.
+std::string CaseName(const ::testing::TestParamInfo<Good>& info) {
+  std::string name = info.param.text;
+  std::replace_if(
+      name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
+  return name;
+}
+
 TEST_P(ModeStringGood, SetsEveryPortableMemberAndKeepsTheNativeRecord) {
   const Good& c = GetParam();
   LineSettings s = Odd();
@@ -70,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
         Good{"60,n", 600, 6, Parity::None, StopBits::OnePointFive, false, false},
         Good{"4294967295,n,8", 4294967295u, 8, Parity::None, StopBits::OnePointFive, false, false},
         Good{"4800,,7", 4800, 7, Parity::Mark, StopBits::OnePointFive, false, false},
-        Good{"1,e,,2", 1, 6, Parity::Even, StopBits::Two, false, false}));
+        Good{"1,e,,2", 1, 6, Parity::Even, StopBits::Two, false, false}),
+    CaseName);
 
 INSTANTIATE_TEST_SUITE_P(KeyForm, ModeStringGood,
                          ::testing::Values(Good{"baud=9600 parity=n data=8 stop=1", 9600, 8,
@@ -85,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(KeyForm, ModeStringGood,
                                                 8, Parity::None, StopBits::OnePointFive, false,
                                                 false},
                                            Good{"baud=1200", 1200, 6, Parity::Mark,
-                                                StopBits::OnePointFive, false, false}));
+                                                StopBits::OnePointFive, false, false}),
+                         CaseName);
 
 TEST(ModeString, RejectsMalformedTextAndLeavesTheSettingsAlone) {
   const char* bad[] = {"",

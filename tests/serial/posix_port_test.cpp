@@ -1,5 +1,6 @@
 // The POSIX backend end to end on real pseudo-terminals: name resolution, exclusive
 // access, the line settings and reads bounded by the time-outs.
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -65,7 +67,7 @@ TEST(PosixPort, OpensThroughTheLinkAndHoldsThePortExclusively) {
     std::uint32_t written = 0;
     EXPECT_TRUE(Os().WriteFile(held, "\x5A\xA5", 2, written));
     EXPECT_EQ(written, 2u);
-    EXPECT_EQ(pty.ReadExactly(2, 2000), (Bytes{0x5A, 0xA5}));
+    EXPECT_EQ(pty.ReadExactly(2, 30000), (Bytes{0x5A, 0xA5}));
 
     CloseComPort();
     EXPECT_FALSE(Os().CloseHandle(held));
@@ -123,7 +125,7 @@ TEST(PosixPort, PutsARaw9600Line8N1WithoutFlowControl) {
   const Bytes awkward = {0x0D, 0x0A, 0x7F, 0x03, 0x13, 0x11, 0xFF, 0x00};
   ASSERT_TRUE(OpenComPort(3, "9600,n,8,1"));
   WriteBlock(awkward.data(), static_cast<std::int32_t>(awkward.size()));
-  EXPECT_EQ(pty.ReadExactly(awkward.size(), 2000), awkward);
+  EXPECT_EQ(pty.ReadExactly(awkward.size(), 30000), awkward);
   pty.Write(awkward);
   Bytes back(awkward.size());
   std::uint32_t got = 0;
@@ -178,11 +180,13 @@ TEST(PosixPort, OnlyTerminalsOpen) {
   struct stat device {};
   if (stat("/dev/ttyS0", &device) == 0 && access("/dev/ttyS0", R_OK | W_OK) == 0) {
     const platform::Handle h = OpenByName("COM1");
-    ASSERT_NE(h, platform::InvalidHandle);
+    // The device is the machine's, not the test's: another program may hold it, and the
+    // name then leads there all the same.
     struct stat opened {};
-    EXPECT_EQ(fstat(static_cast<int>(h), &opened), 0);
-    EXPECT_EQ(opened.st_rdev, device.st_rdev);
-    EXPECT_TRUE(Os().CloseHandle(h));
+    EXPECT_TRUE(h != platform::InvalidHandle
+                    ? fstat(static_cast<int>(h), &opened) == 0 && opened.st_rdev == device.st_rdev
+                    : errno == EBUSY);
+    EXPECT_TRUE(h == platform::InvalidHandle || Os().CloseHandle(h));
   }
 }
 
@@ -203,7 +207,9 @@ TEST(PosixPort, ReadsKeepTheirTimeoutsWithoutSpinning) {
   // A total of 4 * count + 80 ms, waited for, not spun; what came before a purge is gone.
   ASSERT_TRUE(Os().SetCommTimeouts(PortHandle, {0, 4, 80, 0, 0}));
   pty.Write({7, 8, 9});
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The bytes reach the port's queue a moment after the write, all three at once.
+  pollfd queue{static_cast<int>(PortHandle), POLLIN, 0};
+  ASSERT_EQ(poll(&queue, 1, 30000), 1);
   EXPECT_TRUE(Os().PurgeComm(PortHandle, platform::PurgeRxClear));
   spent = Measure([&] { EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 5, got)); });
   EXPECT_EQ(got, 0u);

@@ -95,12 +95,16 @@ std::string TagList(const std::vector<TagId>& tags) {
 constexpr Millis kLineCheckInterval = 20;
 constexpr Millis kIdleWait = 1000;
 
-// Before the hangup scenario drops the line, the program gets a moment to read what was
-// sent: closing the master throws away whatever still waits on the slave side. Written
-// bytes reach the slave's queue a little later, so the queue is looked at only after a
-// first pause.
-constexpr Millis kDrainFirstLook = 100;
-constexpr Millis kDrainLimit = 2000;
+// Where the link points while the reader is unplugged: the system names pseudo-terminals
+// by number only, so nothing ever appears here.
+const char kUnpluggedTarget[] = "/dev/pts/unplugged";
+
+// Before the hangup scenario drops the line, the program reads what was sent: closing the
+// master throws away whatever still waits on the slave side. The wait ends when that queue
+// is empty or the program has closed the line. Only when the queue cannot be looked at
+// (the program holds the line exclusively against a simulator without the rights to
+// override that) is the wait bounded by time instead.
+constexpr Millis kDrainLimitUnseen = 2000;
 
 bool SignalArrived(Millis wait) {
   pollfd fd{signal_pipe[0], POLLIN, 0};
@@ -108,12 +112,13 @@ bool SignalArrived(Millis wait) {
 }
 
 void AwaitDrain(const PtyLine& line) {
-  const Millis end = SteadyNow() + kDrainLimit;
-  if (SignalArrived(kDrainFirstLook)) {
-    return;
-  }
-  while (SteadyNow() < end && line.SlaveOpen() && line.Unread() != 0 &&
-         !SignalArrived(kLineCheckInterval)) {
+  const Millis start = SteadyNow();
+  for (;;) {
+    const long unread = line.SlaveOpen() ? line.Unread() : 0;
+    if (unread == 0 || (unread < 0 && SteadyNow() - start >= kDrainLimitUnseen) ||
+        SignalArrived(kLineCheckInterval)) {
+      return;
+    }
   }
 }
 
@@ -249,7 +254,14 @@ int Run(int argc, char** argv) {
 
   Options serving = options;
   while (Serve(serving, line) && serving.return_after_ms > 0) {
-    // Unplugged: the old terminal goes for good, and a new one takes its name later.
+    // Unplugged: the old terminal goes for good, and a new one takes its name later. The
+    // link dangles meanwhile, pointing where no terminal is ever made: left pointing at the
+    // old one, it would lead the program to whatever terminal the system hands out next
+    // under that number, another program's line.
+    if (!link.Retarget(kUnpluggedTarget, &error)) {
+      std::fprintf(stderr, "reader-sim: %s\n", error.c_str());
+      return 1;
+    }
     line.Close();
     Trace("line dropped; back in " + std::to_string(serving.return_after_ms) + " ms");
     if (SignalArrived(serving.return_after_ms)) {
@@ -266,9 +278,10 @@ int Run(int argc, char** argv) {
     serving.return_after_ms = 0;
   }
 
-  line.Close();
+  // The link goes first, so that it never points at a terminal number already given back.
   const std::string name = link.name();
   link.Remove();
+  line.Close();
   Trace("line closed, " + name + " removed; end");
   return 0;
 }

@@ -150,7 +150,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       continue;
     }
     if (name != "--port" && name != "--tags" && name != "--interval" && name != "--scenario" &&
-        name != "--hangup-after" && name != "--return-after") {
+        name != "--hangup-after" && name != "--return-after" && name != "--frame-gap") {
       result.error = "unknown option '" + args[i] + "'";
       return result;
     }
@@ -184,6 +184,12 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
                        "': one of normal, silent, short, long, noise, hangup, chatty";
         return result;
       }
+    } else if (name == "--frame-gap") {
+      if (!ParseNumber(value, 1, 3600000, &number)) {
+        result.error = "bad --frame-gap '" + value + "': give milliseconds from 1 to 3600000";
+        return result;
+      }
+      options.frame_gap_ms = static_cast<int>(number);
     } else if (name == "--return-after") {
       if (!ParseNumber(value, 1, 3600000, &number)) {
         result.error = "bad --return-after '" + value + "': give milliseconds from 1 to 3600000";
@@ -205,7 +211,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
 std::string UsageText() {
   return R"(usage: reader-sim [--port N] [--tags ID,ID...] [--interval MS]
                   [--scenario normal|silent|short|long|noise|hangup|chatty]
-                  [--hangup-after N] [--return-after MS]
+                  [--hangup-after N] [--return-after MS] [--frame-gap MS]
        reader-sim --help
 
 A simulated tag reader on a pseudo-terminal. It creates the entry COMn in the current
@@ -226,21 +232,25 @@ Options:
                     noise    sends 40 noise bytes (never E0) after the UID reply and
                              again after every third tag record
                     hangup   closes the line and ends (exit 0) after N bytes sent,
-                             once the program has read them (at most 2 s later), as
-                             an unplugged reader that never comes back
+                             once the program has read them, as an unplugged reader
+                             that never comes back
                     chatty   follows every reply at once with a tag record, and leaves
                              what the program did not read in the line when it closes
                              (as a pty bridge or a network serial server does)
   --hangup-after N  N for the hangup scenario (default 50)
   --return-after MS hangup scenario: instead of ending, come back MS after the hangup
                     on a new pseudo-terminal under the same COMn link, as a reader
-                    plugged in again, and serve from then on as in the normal scenario
+                    plugged in again, and serve from then on as in the normal scenario;
+                    while away, COMn is a link to nothing
+  --frame-gap MS    a partial frame is dropped when no byte has come for MS (default
+                    200); tests give a long gap, so that a program held up by a busy
+                    machine between two bytes of a frame still gets its answer
   --help            this text
 
 Frames read: first byte N is the frame length including two CRC-16 bytes (high byte
 first, over bytes 0..N-3). Garbage is skipped byte by byte; a partial frame that stays
-incomplete for 200 ms is dropped. Frames with a bad CRC or an unknown command are traced
-and not answered. Known commands:
+incomplete for --frame-gap ms is dropped. Frames with a bad CRC or an unknown command are
+traced and not answered. Known commands:
   05 11 1E + CRC                       snapshot: one 14-byte reply
   12 11 0E, eleven 00, 2B F0 + CRC      UID: one 14-byte reply, then the tag records
                                        for as long as the line stays open

@@ -29,6 +29,7 @@ struct Options {
   Scenario scenario = Scenario::kNormal;
   long hangup_after = 50;   // bytes sent before the hangup scenario drops the line
   int return_after_ms = 0;  // hangup: comes back on a new line this long after (0: never)
+  int frame_gap_ms = 200;   // a partial frame is dropped after this long without a byte
   bool help = false;        // --help: print the usage and do nothing else
 };
 

@@ -15,8 +15,6 @@
 namespace readersim {
 namespace {
 
-constexpr useconds_t kSettleMicros = 5000;
-
 std::string ErrnoText(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
@@ -102,7 +100,12 @@ bool PtyLine::SlaveOpen() const {
 namespace {
 
 // The bytes waiting to be read on the slave side, or -1 when that cannot be told.
+// Bytes written to the master reach the slave's queue a moment later, through the
+// terminal's input buffer; a poll on an empty queue moves whatever is on its way there
+// first, so the count takes in every byte written so far.
 long Waiting(int slave) {
+  pollfd queue{slave, POLLIN, 0};
+  poll(&queue, 1, 0);
   int waiting = 0;
   return ioctl(slave, FIONREAD, &waiting) == 0 ? waiting : -1;
 }
@@ -113,17 +116,9 @@ long UnreadOnSlave(const std::string& path, bool discard) {
   if (slave < 0) {
     return -1;
   }
-  long waiting = Waiting(slave);
+  const long waiting = Waiting(slave);
   if (discard) {
-    // Bytes written to the master reach the slave's queue a moment later, so a last
-    // write can still be on its way: flush, give it that moment, flush what came.
     tcflush(slave, TCIFLUSH);
-    usleep(kSettleMicros);
-    const long late = Waiting(slave);
-    tcflush(slave, TCIFLUSH);
-    if (waiting >= 0 && late > 0) {
-      waiting += late;
-    }
   }
   close(slave);
   return waiting;

@@ -99,7 +99,7 @@ void Simulator::Receive(const std::uint8_t* data, std::size_t size, Millis now) 
 }
 
 void Simulator::Advance(Millis now) {
-  if (!rx_.empty() && now - last_rx_ >= kPartialFrameTimeout) {
+  if (!rx_.empty() && now - last_rx_ >= options_.frame_gap_ms) {
     ParseFrames(true);
   }
 }
@@ -293,7 +293,7 @@ std::optional<Millis> Simulator::NextWakeUp() const {
     }
   };
   if (!rx_.empty()) {
-    consider(last_rx_ + kPartialFrameTimeout);
+    consider(last_rx_ + options_.frame_gap_ms);
   }
   if (line_open_ && !HangupDue()) {
     if (!pending_.empty()) {

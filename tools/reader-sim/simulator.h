@@ -36,8 +36,6 @@ Bytes WithCrc(Bytes frame);
 
 class Simulator {
  public:
-  // A partial frame is dropped when no byte has come for this long.
-  static constexpr Millis kPartialFrameTimeout = 200;
   static constexpr std::size_t kReplySize = 14;
   static constexpr std::size_t kShortReplySize = 10;
   static constexpr std::size_t kLongExtraBytes = 6;
