@@ -136,8 +136,19 @@ bool TControl::Enabled() const {
 }
 
 void TControl::SetEnabled(bool enabled) {
-  impl_->widget->setEnabled(enabled);
-  impl_->widget->repaint();
+  QWidget* widget = impl_->widget;
+  // Qt hands the focus of a control that is disabled to the next one in the tab order, so
+  // a button that disables itself while it works (Start) would leave the keyboard on
+  // another button (UID) after it; it takes the focus back when it is enabled again.
+  if (!enabled) {
+    impl_->refocus = widget->window()->focusWidget() == widget;
+  }
+  widget->setEnabled(enabled);
+  if (enabled && impl_->refocus) {
+    impl_->refocus = false;
+    widget->setFocus(Qt::OtherFocusReason);
+  }
+  widget->repaint();
 }
 
 void TControl::SetFont(const TFont& font) {

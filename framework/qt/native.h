@@ -17,6 +17,8 @@ class TWidgetImpl {
   TWidgetImpl& operator=(const TWidgetImpl&) = delete;
 
   QPointer<QWidget> widget;
+  // Disabled while it had the keyboard focus: it takes the focus back when enabled again.
+  bool refocus = false;
 };
 
 inline QWidget* NativeWidget(const TControl* control) {

@@ -274,7 +274,17 @@ bool TControl::Enabled() const {
 }
 
 void TControl::SetEnabled(bool enabled) {
+  // Windows leaves no control with the keyboard focus when the focused one is disabled, so a
+  // button that disables itself while it works (Start) would leave the keyboard dead after
+  // it; it takes the focus back when it is enabled again.
+  if (!enabled) {
+    impl_->refocus = GetFocus() == impl_->hwnd;
+  }
   EnableWindow(impl_->hwnd, enabled ? TRUE : FALSE);
+  if (enabled && impl_->refocus) {
+    impl_->refocus = false;
+    SetFocus(impl_->hwnd);
+  }
   PaintNow(impl_->hwnd);
 }
 

@@ -31,6 +31,8 @@ class TWidgetImpl {
   HFONT font = nullptr;
   // A form's background when it is not the system's button face (else null).
   HBRUSH brush = nullptr;
+  // Disabled while it had the keyboard focus: it takes the focus back when enabled again.
+  bool refocus = false;
 };
 
 // The program's icon among its resources (app/win32/pavo.rc.in).

@@ -97,10 +97,12 @@ TEST_F(SingleRead, TheScreenShowsTheBusyLookThenTheReplyFromItsStart) {
     uidButton = screen::Shown(form->Button1);
   });
 
+  screen::Focus(form->Button2);  // the operator's Tab, then the Space bar
   Click();
   screen::ProcessEvents();
   const screen::Image reply = screen::Shown(form->Edit1);
   EXPECT_FALSE(screen::Has(uidButton, 0xFF0000)) << "the red is Button2's alone";
+  EXPECT_TRUE(screen::HasFocus(form->Button2)) << "the keyboard is left elsewhere after the read";
 
   // The same box scrolled to its start by hand, and to its end.
   screen::ScrollEdit(form->Edit1, false);

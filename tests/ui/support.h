@@ -55,6 +55,9 @@ void ProcessEvents();
 // carried out when events are dispatched.
 void PostClick(TButton* button);
 void PostClose(TForm* form);
+// Moves the keyboard focus to the control, as the operator's Tab key would; whether it has it.
+void Focus(TControl* control);
+bool HasFocus(const TControl* control);
 // Scrolls the box by hand to the start or the end of its text.
 void ScrollEdit(TEdit* edit, bool toEnd);
 // Calls changed with the new text whenever the box's text changes.

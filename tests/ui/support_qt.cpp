@@ -53,6 +53,15 @@ void PostClose(TForm* form) {
   QMetaObject::invokeMethod(NativeWidget(form), "close", Qt::QueuedConnection);
 }
 
+void Focus(TControl* control) {
+  NativeWidget(control)->setFocus(Qt::TabFocusReason);
+}
+
+bool HasFocus(const TControl* control) {
+  const QWidget* widget = NativeWidget(control);
+  return widget->window()->focusWidget() == widget;
+}
+
 void ScrollEdit(TEdit* edit, bool toEnd) {
   auto* box = Native<QLineEdit>(edit);
   if (toEnd) {

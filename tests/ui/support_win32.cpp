@@ -100,6 +100,14 @@ void PostClose(TForm* form) {
   PostMessageA(form->Impl().hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
+void Focus(TControl* control) {
+  SetFocus(control->Impl().hwnd);
+}
+
+bool HasFocus(const TControl* control) {
+  return GetFocus() == control->Impl().hwnd;
+}
+
 void ScrollEdit(TEdit* edit, bool toEnd) {
   const auto at = static_cast<WPARAM>(toEnd ? edit->Text().size() : 0);
   SendMessageA(edit->Impl().hwnd, EM_SETSEL, at, static_cast<LPARAM>(at));
