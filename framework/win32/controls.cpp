@@ -283,7 +283,11 @@ void TControl::SetEnabled(bool enabled) {
   EnableWindow(impl_->hwnd, enabled ? TRUE : FALSE);
   if (enabled && impl_->refocus) {
     impl_->refocus = false;
-    SetFocus(impl_->hwnd);
+    // Only within the active window: SetFocus would also activate it, and a read that ends
+    // while the operator works in another program must not pull the window to the front.
+    if (GetActiveWindow() == GetAncestor(impl_->hwnd, GA_ROOT)) {
+      SetFocus(impl_->hwnd);
+    }
   }
   PaintNow(impl_->hwnd);
 }
