@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "protocol/crc16.h"
+#include "serial/append_file.h"
 #include "serial/serial_port.h"
 
 std::uint8_t RxBuffer[RxBufferSize];
@@ -12,17 +13,11 @@ std::int32_t RxPos = 0;
 namespace {
 
 // Appends the frame's two length lines to the command log with one write. A log that
-// cannot be opened or written without waiting is skipped: nothing in the exchange
-// depends on it.
+// cannot take them is skipped: nothing in the exchange depends on it.
 void LogFrameLength(int length) {
   char text[40];
-  const int size = std::snprintf(text, sizeof text, "len:%i\n  len-2:%i\n", length, length - 2);
-  std::FILE* log = platform::OpenForAppend(CommandLogName);
-  if (log == nullptr) {
-    return;
-  }
-  std::fwrite(text, 1, static_cast<std::size_t>(size), log);
-  std::fclose(log);
+  std::snprintf(text, sizeof text, "len:%i\n  len-2:%i\n", length, length - 2);
+  platform::AppendToFile(CommandLogName, text);
 }
 
 }  // namespace
@@ -37,17 +32,16 @@ bool SendCommand(const std::uint8_t* frame, std::uint8_t expectedCount) {
 
   const std::uint8_t covered = static_cast<std::uint8_t>(length - 2);
   const std::uint16_t crc = Crc16(frame, covered);
-  platform::Platform& os = platform::Current();
   // Whatever is waiting now belongs to no reply to this frame: the rest of a long or late
   // reply, or records sent while nobody read. A UART may drop it at the last close, but a
   // pty bridge, a network serial server or a reader that talks on does not.
-  os.PurgeComm(PortHandle, platform::PurgeRxClear);
+  PurgeComPort();
   WriteBlock(frame, covered);
   WriteByte(static_cast<std::uint8_t>(crc >> 8));
   WriteByte(static_cast<std::uint8_t>(crc & 0xFF));
 
   RxPos = 0;
-  const std::uint32_t start = os.TimeGetTime();
+  const std::uint32_t start = platform::TimeGetTime();
   std::uint32_t elapsed = 0;
   if (expectedCount == 0) {
     return true;
@@ -55,8 +49,10 @@ bool SendCommand(const std::uint8_t* frame, std::uint8_t expectedCount) {
   for (;;) {
     std::uint8_t byte = 0;
     std::uint32_t got = 0;
-    const bool ok = os.ReadFile(PortHandle, &byte, 1, got);
-    if (ok && got == 1) {
+    if (!ReadComPort(&byte, 1, got)) {
+      return false;  // the port is gone: no reply can come any more
+    }
+    if (got == 1) {
       RxBuffer[RxPos] = byte;
       ++RxPos;
       if (RxPos == RxBufferSize) {
@@ -68,7 +64,7 @@ bool SendCommand(const std::uint8_t* frame, std::uint8_t expectedCount) {
     } else {
       // Unsigned distance: stays right across the clock's wrap at 2^32 and its
       // sign change at 2^31.
-      elapsed = os.TimeGetTime() - start;
+      elapsed = platform::TimeGetTime() - start;
       if (elapsed > ReplyTimeLimit) {
         return false;
       }

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -88,11 +87,6 @@ Platform& Current();
 void Install(Platform* platform);
 // The operating system's backend (defined once per OS, in its own backend file).
 Platform& OperatingSystem();
-
-// Opens a file for appending in text mode, like fopen(name, "a"), but never waits: a file
-// that would make the open or a later write wait (a pipe with no reader, a full one)
-// fails instead, with errno set. Defined by the operating system's backend.
-std::FILE* OpenForAppend(const char* name);
 
 // Shorthands for the two services everybody uses.
 inline void Sleep(std::uint32_t milliseconds) {

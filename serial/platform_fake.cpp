@@ -250,9 +250,14 @@ platform::Handle FakePlatform::CreateFile(const std::string& name, std::uint32_t
                                           std::uint32_t flagsAndAttributes) {
   const auto it = ports_.find(name);
   FakePort* port = it == ports_.end() ? nullptr : it->second.get();
-  // A serial port is never shared: a held port does not open again.
-  const bool opens =
-      port != nullptr && !port->IsOpen() && creationDisposition == platform::OpenExisting;
+  // A serial port is never shared: a held port does not open again; nor does a device back
+  // under the name of one removed while a handle to that one is still held (as Windows
+  // refuses it, or hides the new device, until the old handle is closed).
+  const bool staleHeld = std::any_of(removed_.begin(), removed_.end(), [&](const auto& old) {
+    return old->name_ == name && old->IsOpen();
+  });
+  const bool opens = port != nullptr && !port->IsOpen() && !staleHeld &&
+                     creationDisposition == platform::OpenExisting;
   if (opens) {
     port->handle_ = nextHandle_++;
     ++port->opens_;

@@ -116,7 +116,8 @@ class FakePlatform : public platform::Platform {
 
   // Makes a port of that name exist ("COM1"); other names fail to open.
   FakePort& AddPort(const std::string& name);
-  // Makes a port disappear: it can no longer be opened; an open handle stays usable.
+  // Makes a port disappear: it can no longer be opened; an open handle stays usable, and
+  // while it is held a port added again under the name does not open.
   void RemovePort(const std::string& name);
   // The port of that name (it must exist).
   FakePort& Port(const std::string& name);

@@ -26,6 +26,7 @@
 #include <mutex>
 #include <string>
 
+#include "serial/append_file.h"
 #include "serial/mode_string.h"
 #include "serial/platform.h"
 
@@ -468,20 +469,28 @@ Platform& OperatingSystem() {
 
 // Non-blocking, so that a FIFO without a reader fails at once (ENXIO) instead of holding
 // the window until some program opens it, and a write that would wait fails (EAGAIN).
-std::FILE* OpenForAppend(const char* name) {
+std::FILE* OpenForAppend(const char* name, std::string& whyNot) {
   const mode_t everyone_rw = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
   const int fd =
       open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, everyone_rw);
-  if (fd < 0) {
-    return nullptr;
-  }
-  std::FILE* file = fdopen(fd, "a");
+  std::FILE* file = fd >= 0 ? fdopen(fd, "a") : nullptr;
   if (file == nullptr) {
     const int error = errno;
-    close(fd);
-    errno = error;
+    struct stat status;
+    if (error == ENXIO && stat(name, &status) == 0 && S_ISFIFO(status.st_mode)) {
+      whyNot = "it is a pipe that no program reads";
+    } else {
+      whyNot = std::strerror(error);
+    }
+    if (fd >= 0) {
+      close(fd);
+    }
   }
   return file;
+}
+
+bool TruncateFile(std::FILE* file, long size) {
+  return ftruncate(fileno(file), size) == 0;
 }
 
 }  // namespace platform

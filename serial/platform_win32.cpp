@@ -1,8 +1,13 @@
 // The Windows backend of the platform layer: each method is the Win32 call of its name.
+#include "serial/append_file.h"
 #include "serial/platform.h"
+#include "serial/read_verdict.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -14,6 +19,8 @@
 #include <windows.h>
 // windows.h first: mmsystem.h relies on its types.
 #include <mmsystem.h>
+// _chsize
+#include <io.h>
 
 // windows.h maps these names to their A/W variants; here they are the interface's methods,
 // and the calls below name the ANSI functions themselves.
@@ -165,6 +172,32 @@ void Store(const DCB& dcb, LineSettings& settings) {
   settings.Native.assign(bytes, bytes + sizeof(DCB));
 }
 
+// What the driver answers, call by call; LossWatch decides what it means.
+class Win32PortCalls final : public PortCalls {
+ public:
+  explicit Win32PortCalls(HANDLE port) : port_(port) {}
+
+  Answer Read(void* buffer, std::uint32_t count, std::uint32_t& read) override {
+    DWORD n = 0;
+    const Answer answer = Result(::ReadFile(port_, buffer, count, &n, nullptr));
+    read = n;
+    return answer;
+  }
+  Answer ClearErrors() override {
+    DWORD errors = 0;
+    return Result(::ClearCommError(port_, &errors, nullptr));
+  }
+  Answer CheckState() override {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    return Result(::GetCommState(port_, &dcb));
+  }
+
+ private:
+  static Answer Result(BOOL ok) { return ok ? Answer{} : Answer{false, ::GetLastError()}; }
+  HANDLE port_;
+};
+
 class Win32Platform final : public Platform {
  public:
   // The pauses of 1 and 3 ms and the 1 ms read time-out only mean what they say with a
@@ -180,8 +213,13 @@ class Win32Platform final : public Platform {
 
   Handle CreateFile(const std::string& name, std::uint32_t desiredAccess, std::uint32_t shareMode,
                     std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override {
-    return FromNative(::CreateFileA(DeviceName(name).c_str(), desiredAccess, shareMode, nullptr,
-                                    creationDisposition, flagsAndAttributes, nullptr));
+    const Handle h =
+        FromNative(::CreateFileA(DeviceName(name).c_str(), desiredAccess, shareMode, nullptr,
+                                 creationDisposition, flagsAndAttributes, nullptr));
+    if (h != InvalidHandle) {
+      watches_[h] = LossWatch();
+    }
+    return h;
   }
 
   bool GetCommTimeouts(Handle h, CommTimeouts& timeouts) override {
@@ -233,27 +271,18 @@ class Win32Platform final : public Platform {
   }
 
   bool ReadFile(Handle h, void* buffer, std::uint32_t count, std::uint32_t& read) override {
-    DWORD n = 0;
-    const BOOL ok = ::ReadFile(ToNative(h), buffer, count, &n, nullptr);
-    read = n;
-    if (ok != FALSE && n > 0) {
-      return true;
-    }
-    // A read that brought nothing asks whether the port still answers. A line error
-    // (framing, overrun) aborts reads until it is cleared and the port is still good; an
-    // unplugged adapter leaves a handle on which even that fails. Drivers differ in which
-    // call tells first: some fail the read, some give empty reads and fail only a status
-    // call (so does Wine on a hung-up line). The modem status is no such test: ports
-    // without modem lines (Wine's on a pseudo-terminal, some virtual ones) always fail it.
-    DWORD errors = 0;
-    return ::ClearCommError(ToNative(h), &errors, nullptr) != FALSE;
+    Win32PortCalls port(ToNative(h));
+    return watches_[h].Read(port, TimeGetTime(), buffer, count, read) != ReadVerdict::Lost;
   }
 
   bool PurgeComm(Handle h, std::uint32_t flags) override {
     return ::PurgeComm(ToNative(h), flags) != FALSE;
   }
 
-  bool CloseHandle(Handle h) override { return ::CloseHandle(ToNative(h)) != FALSE; }
+  bool CloseHandle(Handle h) override {
+    watches_.erase(h);
+    return ::CloseHandle(ToNative(h)) != FALSE;
+  }
 
   void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
@@ -261,6 +290,8 @@ class Win32Platform final : public Platform {
 
  private:
   bool fineTimer_;
+  // What the reads of each open port have told so far.
+  std::map<Handle, LossWatch> watches_;
 };
 
 }  // namespace
@@ -270,9 +301,24 @@ Platform& OperatingSystem() {
   return system;
 }
 
-// Windows has no pipes among the files of a directory: a plain open never waits.
-std::FILE* OpenForAppend(const char* name) {
-  return std::fopen(name, "a");
+std::FILE* OpenForAppend(const char* name, std::string& whyNot) {
+  // Windows has no pipes among the files of a directory: a plain open never waits.
+  std::FILE* file = std::fopen(name, "a");
+  if (file == nullptr) {
+    // The C library says "Permission denied" for a file another program holds without
+    // sharing it for writing (a spreadsheet showing it, say); the system's own error
+    // tells the two apart.
+    if (_doserrno == ERROR_SHARING_VIOLATION || _doserrno == ERROR_LOCK_VIOLATION) {
+      whyNot = "it is open in another program, which does not let others write to it";
+    } else {
+      whyNot = std::strerror(errno);
+    }
+  }
+  return file;
+}
+
+bool TruncateFile(std::FILE* file, long size) {
+  return _chsize(_fileno(file), size) == 0;
 }
 
 }  // namespace platform

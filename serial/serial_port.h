@@ -16,15 +16,23 @@ extern platform::CommTimeouts SavedTimeouts;
 extern const platform::CommTimeouts WorkingTimeouts;
 
 // Opens "COM<portNumber>" exclusively and puts WorkingTimeouts and the line settings of
-// definition (a mode string such as "9600,n,8,1") on it. True when the port is open;
-// refused settings do not make it fail.
+// definition (a mode string such as "9600,n,8,1") on it. True when the port is open.
+// Refused line settings do not make it fail; refused time-outs do (the port is closed
+// again), since a read without them could wait for ever.
 bool OpenComPort(std::int32_t portNumber, const char* definition);
-// Restores SavedTimeouts and closes PortHandle.
+// Restores SavedTimeouts and closes PortHandle; nothing when the port was lost and is
+// closed already.
 void CloseComPort();
+// Whether the port is open: from a successful OpenComPort until CloseComPort or until a
+// read finds it lost.
+bool ComPortOpen();
 // Reads what has come, up to count bytes, within the port's read time-out; read receives
-// the count. False when the port is lost (the device went away, the line hung up): the
-// port has then been closed as by CloseComPort and must not be closed again.
+// the count. False when the port is lost (the device went away, the line hung up): it is
+// then closed at once, so that a returning device can be opened again, and later reads
+// fail without touching it.
 bool ReadComPort(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& read);
+// Throws away the input that has come and not been read.
+void PurgeComPort();
 // Writes one byte, then pauses 1 ms.
 void WriteByte(std::uint8_t value);
 // Writes count bytes, then pauses 3 ms (also when count is 0 or the write failed).

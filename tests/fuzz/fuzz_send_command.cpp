@@ -10,8 +10,9 @@
 //   out, and the frame is read no further than its N-2 bytes (ASan).
 // - The result is true exactly when the expected count is 0, or is below 250 and the
 //   byte that completes it arrived before the reader went away and before a read found
-//   nothing after more than 500 ms; the exchange ends at that moment, and has then taken
-//   every byte that had come (a model that steps through the reads says which).
+//   nothing after more than 500 ms; the exchange ends at that moment, or at the first read
+//   that finds the reader gone, and has then taken every byte that had come (a model that
+//   steps through the reads says which).
 // - Bytes that came before the frame went out are discarded, never taken.
 // - RxBuffer holds exactly the bytes taken, stored round from index 0, zeros elsewhere,
 //   and RxPos points after the last of them; nothing is written outside RxBuffer (ASan).
@@ -131,7 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The model: reads go on back to back from the start of the wait; one that finds a
   // byte (already there, or arriving within its 1 ms) takes it at once, one that finds
-  // none takes 1 ms and ends the exchange when more than 500 ms have passed.
+  // none takes 1 ms and ends the exchange when the reader has gone by then or more than
+  // 500 ms have passed.
   bool expected = expectedCount == 0;
   std::int64_t clock = 0;
   std::size_t taken = 0;
@@ -141,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       ++taken;
       // Never for 250 and more: RxPos goes round to 0 first.
       expected = expectedCount < RxBufferSize && taken == expectedCount;
-    } else if (++clock > 500) {
+    } else if (++clock > 500 || (hangsUp && clock >= hangUpAt)) {
       break;
     }
   }

@@ -237,13 +237,26 @@ TEST_F(CommandExchange, AnUnwritableLogDoesNotStopTheExchange) {
   EXPECT_EQ(Rx()[13], 14);
 }
 
-TEST_F(CommandExchange, FailingReadsAndWritesEndAtTheLimitWithoutSpinning) {
+// Failed writes go unnoticed; a read that finds the port lost ends the exchange at once, as
+// a failure, with what came kept and the port closed, once: the caller's close, and further
+// reads, find nothing left to do.
+TEST_F(CommandExchange, ALostPortEndsTheExchangeAtOnce) {
   port.FailWritesFrom(0);
-  port.FailReadsFrom(0);
+  port.Receive({0x0E, 0x11}, 10);
+  port.FailReadsFrom(start + 5 + 20);
   EXPECT_FALSE(SendCommand(kSnapshot.data(), 14));
-  EXPECT_EQ(os.Now(), start + 5 + 501);
-  EXPECT_EQ(os.Count("ReadFile"), 501u);
-  EXPECT_EQ(os.Count("Sleep"), 3u);
+  EXPECT_EQ(os.Now(), start + 5 + 20);
+  Bytes came(RxBufferSize, 0);
+  came[0] = 0x0E;
+  came[1] = 0x11;
+  EXPECT_EQ(Rx(), came);
+  EXPECT_FALSE(port.IsOpen());
+  os.ClearCalls();
+  std::uint8_t byte = 0;
+  std::uint32_t got = 0;
+  EXPECT_FALSE(ReadComPort(&byte, 1, got));
+  CloseComPort();
+  EXPECT_TRUE(os.Calls().empty());
 }
 
 }  // namespace

@@ -80,13 +80,22 @@ TEST_F(SerialPort, FailedOpenTouchesNothingElse) {
   EXPECT_EQ(com1.OpenCount(), 1);
 }
 
-TEST_F(SerialPort, RefusedSettingsStillCountAsOpen) {
+// Refused line settings leave the port open (the reader may understand it all the same);
+// refused time-outs do not, since a read could then wait for ever: the port is closed again.
+TEST_F(SerialPort, RefusedSettingsStillCountAsOpenRefusedTimeoutsDoNot) {
   fake::FakePort& port = AddPort("COM3");
-  port.RefuseTimeouts = true;
   port.RefuseSettings = true;
   EXPECT_TRUE(OpenComPort(3, "9600,n,8,1"));
   EXPECT_TRUE(port.IsOpen());
   CloseComPort();
+
+  port.RefuseTimeouts = true;
+  os.ClearCalls();
+  EXPECT_FALSE(OpenComPort(3, "9600,n,8,1"));
+  EXPECT_EQ(os.Trace(), (Trace{"CreateFile(COM3, 0xC0000000, 0, 3, 0)", "GetCommTimeouts(COM3)",
+                               "SetCommTimeouts(COM3, 0/0/1/0/0) -> false", "CloseHandle(COM3)"}));
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_FALSE(ComPortOpen());
 
   // A malformed mode string changes nothing, and the unchanged settings are written back.
   fake::FakePort& other = AddPort("COM4");

@@ -359,8 +359,9 @@ TEST_F(UidReading, AskingToCloseStopsTheLoopAndClosesTheWindowWithinAPass) {
 }
 
 // The reader goes away (its adapter unplugged) and comes back under the same name as a
-// new device: the stale tag is cleared, the port closed, and opened again pass by pass;
-// once it opens, the UID command goes out again and the new tags are shown.
+// new device, which opens only once the old handle is closed: the stale tag is cleared, the
+// port closed at once, and opened again pass by pass; once it opens, the UID command goes
+// out again and the new tags are shown.
 TEST_F(UidReading, ALostPortIsOpenedAgainEachPassAndTheCommandSentAgain) {
   fake::FakePort& first = Reader({{{50, Record(TagA)}}});
   const std::uint64_t lost = 1000;
