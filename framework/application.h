@@ -64,6 +64,9 @@ class TApplication {
   void ShowException(const std::exception& exception);
   // Installs another display (e.g. in tests); an empty one restores the error box.
   void SetExceptionDisplay(ExceptionDisplay display);
+  // Asks the operator in a modal box whether to try again what message says has failed:
+  // true for Retry, false for Cancel (or the box closed).
+  bool AskRetry(const std::string& message);
 
   // Runs a click handler: counts it as running, shows what escapes it, and carries out a
   // close of the main form that was requested meanwhile once the outermost one is done.

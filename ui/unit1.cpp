@@ -1,15 +1,11 @@
 #include "ui/unit1.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <string>
-
-#include <sys/stat.h>
 
 #include "framework/application.h"
 #include "framework/form_layout.h"
 #include "protocol/command_exchange.h"
+#include "serial/append_file.h"
 #include "serial/serial_port.h"
 #include "text/byte_to_hex.h"
 #include "text/date_time_text.h"
@@ -34,10 +30,9 @@ constexpr std::uint8_t ReplyLength = 14;
 
 // True while a UID loop holds the port, from its open to its close: longer than
 // UidLoopRunning, which the stopping click clears one pass before the close. A loop whose
-// port was lost keeps holding it while it waits for the reader to come back.
+// port was lost (ComPortOpen() false) keeps holding it while it waits for the reader to
+// come back.
 bool uidLoopHoldsPort = false;
-// True while the loop's port is actually open.
-bool uidLoopPortOpen = false;
 
 // One read of the UID loop asks for more than the line carries in a pass (9600 baud is
 // 96 bytes a 100 ms), so that it usually takes all that has come at once. A pass reads on
@@ -59,42 +54,6 @@ std::string TimeText() {
   std::string text;
   DateTimeText(Time(), text);
   return text;
-}
-
-// Why the record file cannot be opened, for the operator.
-std::string OpenFailureReason(int error) {
-  // stat rather than std::filesystem: the latter would triple the size of the static
-  // Windows program for this one check.
-  struct stat status;
-  if (error == ENXIO && stat(RecordFileName, &status) == 0 && S_ISFIFO(status.st_mode)) {
-    return "it is a pipe that no program reads";
-  }
-  return std::strerror(error);
-}
-
-// Appends line to the record file with one write. Returns "" when it is recorded, else
-// what the operator must be told: the file and the reason.
-std::string AppendRecord(const std::string& line) {
-  errno = 0;
-  std::FILE* file = platform::OpenForAppend(RecordFileName);
-  if (file == nullptr) {
-    const int error = errno;
-    return std::string("The reading was not recorded: cannot open \"") + RecordFileName +
-           "\": " + OpenFailureReason(error);
-  }
-  errno = 0;
-  const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-  int error = errno;
-  // Buffered data reaches the file only at the close, so a full disk shows there.
-  const bool closed = std::fclose(file) == 0;
-  if (written && closed) {
-    return std::string();
-  }
-  if (error == 0) {
-    error = errno;
-  }
-  return std::string("The reading was not recorded: cannot write \"") + RecordFileName +
-         "\": " + (error != 0 ? std::strerror(error) : "write failed");
 }
 
 }  // namespace
@@ -127,7 +86,6 @@ void TForm1::Button1Click(TObject* /*Sender*/) {
     return;
   }
   uidLoopHoldsPort = true;
-  uidLoopPortOpen = true;
   UidStopRequested = 0;
   UidLoopRunning = 1;
   // A single read started meanwhile sets PortNumber too; a lost port is opened again
@@ -139,18 +97,16 @@ void TForm1::Button1Click(TObject* /*Sender*/) {
   UidScan scan;
   for (;;) {
     platform::Sleep(100);
-    if (uidLoopPortOpen) {
+    if (ComPortOpen()) {
       if (!TakeUidBytes(scan)) {
-        // The reader has gone: what is shown is no longer current. The port is closed
-        // and opened again on the following passes.
-        uidLoopPortOpen = false;
+        // The reader has gone: what is shown is no longer current. The port has been
+        // closed, and is opened again on the following passes.
         Edit1->SetText("");
       }
     } else if (UidStopRequested == 0 && !Application->Terminated() &&
                OpenComPort(loopPort, LineSettingsText)) {
       // Back again: the reader needs its command anew, and what was collected before is
       // out of step with what it sends now.
-      uidLoopPortOpen = true;
       platform::Sleep(100);
       SendCommand(UidCommand, ReplyLength);
       scan.collected.clear();
@@ -167,10 +123,7 @@ void TForm1::Button1Click(TObject* /*Sender*/) {
       break;
     }
   }
-  if (uidLoopPortOpen) {
-    uidLoopPortOpen = false;
-    CloseComPort();
-  }
+  CloseComPort();
   uidLoopHoldsPort = false;
 }
 
@@ -218,6 +171,7 @@ void TForm1::Button2Click(TObject* /*Sender*/) {
     throw;
   }
 
+  std::string line;
   std::string notRecorded;
   // A read started inside the UID loop must not touch the loop's port: it fails like a
   // port that cannot be opened.
@@ -234,15 +188,20 @@ void TForm1::Button2Click(TObject* /*Sender*/) {
       Edit2->SetText(DateText());
       Edit3->SetText(TimeText());
 
-      const std::string line = tagText + "     " + Edit2->Text() + "     " + Edit3->Text() + "\n";
-      notRecorded = AppendRecord(line);
+      line = tagText + "     " + Edit2->Text() + "     " + Edit3->Text() + "\n";
+      notRecorded = platform::AppendToFile(RecordFileName, line);
     }
     CloseComPort();
   }
   MakeStartIdle();
 
-  if (!notRecorded.empty()) {
-    throw Exception(notRecorded);
+  // The reading is on screen but not in the file: it goes in when the operator has cleared
+  // the way (closed the program that holds the file, made room), or stays out when they
+  // say so.
+  while (!notRecorded.empty() &&
+         Application->AskRetry("The reading was not recorded: " + notRecorded +
+                               ".\n\nRetry to record it, Cancel to leave it out.")) {
+    notRecorded = platform::AppendToFile(RecordFileName, line);
   }
 }
 
@@ -253,8 +212,7 @@ void TForm1::MakeStartIdle() {
 }
 
 void ReleaseUidLoopPort() {
-  if (uidLoopPortOpen) {
-    uidLoopPortOpen = false;
+  if (uidLoopHoldsPort) {
     CloseComPort();
   }
 }

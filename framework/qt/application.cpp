@@ -179,13 +179,30 @@ void TApplication::ProcessMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void TApplication::ShowErrorBox(const std::string& message) {
-  QString caption = QString::fromLocal8Bit(title_.c_str());
+namespace {
+
+// A box over the main form (or alone, before there is one) captioned with the title.
+QMessageBox::StandardButton ShowBox(TForm* mainForm, const std::string& title,
+                                    QMessageBox::Icon icon, const std::string& message,
+                                    QMessageBox::StandardButtons buttons) {
+  QString caption = QString::fromLocal8Bit(title.c_str());
   if (caption.isEmpty()) {
     caption = QCoreApplication::applicationName();
   }
-  QWidget* parent = mainForm_ != nullptr ? NativeWidget(mainForm_) : nullptr;
-  QMessageBox::critical(parent, caption, QString::fromLocal8Bit(message.c_str()));
+  QMessageBox box(icon, caption, QString::fromLocal8Bit(message.c_str()), buttons,
+                  mainForm != nullptr ? NativeWidget(mainForm) : nullptr);
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+}  // namespace
+
+void TApplication::ShowErrorBox(const std::string& message) {
+  ShowBox(mainForm_, title_, QMessageBox::Critical, message, QMessageBox::Ok);
+}
+
+bool TApplication::AskRetry(const std::string& message) {
+  return ShowBox(mainForm_, title_, QMessageBox::Warning, message,
+                 QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
 }
 
 void TApplication::MainFormClosed() {

@@ -178,6 +178,12 @@ void TApplication::ShowErrorBox(const std::string& message) {
   MessageBoxA(owner, message.c_str(), title_.c_str(), MB_OK | MB_ICONERROR);
 }
 
+bool TApplication::AskRetry(const std::string& message) {
+  HWND owner = mainForm_ != nullptr ? mainForm_->Impl().hwnd : native_->window;
+  return MessageBoxA(owner, message.c_str(), title_.c_str(), MB_RETRYCANCEL | MB_ICONWARNING) ==
+         IDRETRY;
+}
+
 void TApplication::MainFormClosed() {
   if (running_) {
     PostQuitMessage(0);

@@ -1,6 +1,16 @@
 // The "Start" button: one snapshot from the reader, shown and appended to "RFID.txt".
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
 #include <sys/stat.h>
+#else
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -184,40 +194,95 @@ TEST_F(SingleRead, ThePortTextSelectsThePortByItsLowEightBits) {
   EXPECT_EQ(shown.size(), 1u);
 }
 
-// A record file that cannot take the line: the reading stays shown, the port is closed,
-// the button comes back and the operator is told which file and why.
-TEST_F(SingleRead, ARecordThatCannotBeWrittenIsReportedNotLost) {
+// A record file that cannot take the line: the reading stays shown, the port is closed, the
+// button comes back, and a box tells which file and why. Retry, while the way is still
+// blocked, asks again; once it is clear, Retry writes the line, once. Cancel leaves it out.
+TEST_F(SingleRead, ARecordThatCannotBeWrittenWaitsForTheOperator) {
   struct Case {
     const char* what;
-    std::function<void()> prepare;
+    std::function<void()> block;
+    std::function<void()> clear;
     const char* reason;
   };
+  auto remove = [] { std::filesystem::remove_all("RFID.txt"); };
+#ifdef _WIN32
+  int held = -1;
+#else
+  const rlimit noLimit{RLIM_INFINITY, RLIM_INFINITY};
+#endif
   const std::vector<Case> cases = {
-      {"a folder in the way", [] { std::filesystem::create_directory("RFID.txt"); }, FolderError},
-#ifndef _WIN32
-      {"a full device", [] { std::filesystem::create_symlink("/dev/full", "RFID.txt"); },
+      {"a folder in the way", [] { std::filesystem::create_directory("RFID.txt"); }, remove,
+       FolderError},
+#ifdef _WIN32
+      {"a program that holds the file without sharing it for writing",
+       [&] { held = _sopen("RFID.txt", _O_RDONLY | _O_CREAT, _SH_DENYWR, _S_IREAD | _S_IWRITE); },
+       [&] { _close(held); }, "open in another program"},
+#else
+      {"a full device", [] { std::filesystem::create_symlink("/dev/full", "RFID.txt"); }, remove,
        "No space left on device"},
-      {"a pipe nobody reads", [] { mkfifo("RFID.txt", 0644); }, "a pipe that no program reads"},
+      {"a pipe nobody reads", [] { mkfifo("RFID.txt", 0644); }, remove,
+       "a pipe that no program reads"},
+      // Room for 100 bytes more than the file holds: the write stops half-way.
+      {"a disk that takes part of the line",
+       [] {
+         std::ofstream("RFID.txt") << "earlier\n";
+         const rlimit small{108, RLIM_INFINITY};
+         setrlimit(RLIMIT_FSIZE, &small);
+       },
+       [&] { setrlimit(RLIMIT_FSIZE, &noLimit); }, "File too large"},
 #endif
   };
+#ifndef _WIN32
+  signal(SIGXFSZ, SIG_IGN);  // the limit is told by the write's error, not a signal
+#endif
   Reader();
   for (const Case& c : cases) {
-    std::filesystem::remove_all("RFID.txt");
-    c.prepare();
-    shown.clear();
+    remove();
+    c.block();
+    auto contents = [&] {
+      return std::filesystem::is_regular_file("RFID.txt") ? dir.Read("RFID.txt") : "";
+    };
+    const std::string before = contents();
+    std::vector<std::string> boxes;
+    screen::AnswerBoxes([&](const std::string& text) {
+      boxes.push_back(text);
+      EXPECT_EQ(Look(), IdleLook) << c.what;
+      EXPECT_EQ(os.Count("CloseHandle"), 1u) << c.what;
+      if (boxes.size() == 2) {
+        EXPECT_EQ(contents(), before) << c.what << ": nothing of the line is left";
+        c.clear();
+      }
+      return true;
+    });
     os.ClearCalls();
 
     Click();
 
-    ASSERT_EQ(shown.size(), 1u) << c.what;
-    EXPECT_NE(shown[0].find("not recorded"), std::string::npos) << shown[0];
-    EXPECT_NE(shown[0].find("RFID.txt"), std::string::npos) << shown[0];
-    EXPECT_NE(shown[0].find(c.reason), std::string::npos) << shown[0];
+    ASSERT_EQ(boxes.size(), 2u) << c.what;
+    for (const std::string& box : boxes) {
+      EXPECT_NE(box.find("not recorded"), std::string::npos) << box;
+      EXPECT_NE(box.find("\"RFID.txt\""), std::string::npos) << box;
+      EXPECT_NE(box.find(c.reason), std::string::npos) << box;
+    }
+    const std::string line = form->Edit1->Text() + "     " + form->Edit2->Text() + "     " +
+                             form->Edit3->Text() + screen::LineEnd;
     EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
-    EXPECT_EQ(form->Edit2->Text(), Today());
-    EXPECT_EQ(os.Count("CloseHandle"), 1u);
-    EXPECT_EQ(Look(), IdleLook);
+    EXPECT_EQ(dir.Read("RFID.txt"), before + line) << c.what;
   }
+
+  // Cancel: the reading stays on screen and out of the file.
+  remove();
+  cases.front().block();
+  shown.clear();
+  screen::AnswerBoxes([&](const std::string& text) {
+    shown.push_back(text);
+    return false;
+  });
+  Click();
+  EXPECT_EQ(shown.size(), 1u);
+  EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
+  EXPECT_TRUE(std::filesystem::is_directory("RFID.txt"));
+  EXPECT_EQ(Look(), IdleLook);
 }
 
 #ifndef _WIN32

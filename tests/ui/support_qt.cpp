@@ -4,14 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QPalette>
 #include <QPixmap>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 
 #include "framework/qt/native.h"
 
@@ -74,6 +77,27 @@ void ScrollEdit(TEdit* edit, bool toEnd) {
 void WatchText(TEdit* edit, std::function<void(const std::string&)> changed) {
   QObject::connect(Native<QLineEdit>(edit), &QLineEdit::textChanged,
                    [changed](const QString& text) { changed(text.toStdString()); });
+}
+
+void AnswerBoxes(std::function<bool(const std::string& text)> answer) {
+  // A box runs a modal loop of its own: the timer's checks run inside it.
+  static QTimer* timer = nullptr;
+  delete timer;
+  timer = nullptr;
+  if (!answer) {
+    return;
+  }
+  timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [answer] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible() || box->property("answered").toBool()) {
+      return;
+    }
+    box->setProperty("answered", true);
+    const bool retry = answer(box->text().toLocal8Bit().toStdString());
+    box->button(retry ? QMessageBox::Retry : QMessageBox::Cancel)->click();
+  });
+  timer->start(10);
 }
 
 std::uint32_t WindowTextColor() {

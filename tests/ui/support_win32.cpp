@@ -7,6 +7,9 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+#include <string>
+
 #include "framework/win32/native.h"
 
 namespace screen {
@@ -33,6 +36,45 @@ LRESULT CALLBACK WatchProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     watch->changed(watch->edit->Text());
   }
   return result;
+}
+
+std::function<bool(const std::string&)> boxAnswer;
+
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM found) {
+  char className[16] = {};
+  GetClassNameA(hwnd, className, sizeof className);
+  if (std::string(className) == "#32770" && IsWindowVisible(hwnd)) {
+    *reinterpret_cast<HWND*>(found) = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The box's message: the longest text among its static controls (the other one is the icon).
+BOOL CALLBACK FindMessage(HWND child, LPARAM longest) {
+  char className[16] = {};
+  GetClassNameA(child, className, sizeof className);
+  char buffer[1024] = {};
+  GetWindowTextA(child, buffer, sizeof buffer);
+  auto* best = reinterpret_cast<std::string*>(longest);
+  if (std::string(className) == "Static" && std::strlen(buffer) > best->size()) {
+    *best = buffer;
+  }
+  return TRUE;
+}
+
+// Runs from the box's own modal loop, which dispatches the thread's timer messages.
+void CALLBACK AnswerBox(HWND, UINT, UINT_PTR, DWORD) {
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+  if (box == nullptr || GetPropA(box, "answered") != nullptr) {
+    return;
+  }
+  SetPropA(box, "answered", box);
+  std::string text;
+  EnumChildWindows(box, FindMessage, reinterpret_cast<LPARAM>(&text));
+  const bool retry = boxAnswer(text);
+  PostMessageA(GetDlgItem(box, retry ? IDRETRY : IDCANCEL), BM_CLICK, 0, 0);
 }
 
 }  // namespace
@@ -117,6 +159,18 @@ void ScrollEdit(TEdit* edit, bool toEnd) {
 void WatchText(TEdit* edit, std::function<void(const std::string&)> changed) {
   SetWindowSubclass(edit->Impl().hwnd, WatchProc, 0,
                     reinterpret_cast<DWORD_PTR>(new TextWatch{edit, std::move(changed)}));
+}
+
+void AnswerBoxes(std::function<bool(const std::string& text)> answer) {
+  static UINT_PTR timer = 0;
+  if (timer != 0) {
+    KillTimer(nullptr, timer);
+    timer = 0;
+  }
+  boxAnswer = std::move(answer);
+  if (boxAnswer) {
+    timer = SetTimer(nullptr, 0, 10, AnswerBox);
+  }
 }
 
 std::uint32_t WindowTextColor() {

@@ -25,11 +25,17 @@ class WindowTest : public ::testing::Test {
     Application = &app_;
     app_.Initialize();
     app_.SetExceptionDisplay([this](const std::string& message) { shown.push_back(message); });
+    // A box that asks is noted and cancelled, unless a test answers it otherwise.
+    screen::AnswerBoxes([this](const std::string& text) {
+      shown.push_back(text);
+      return false;
+    });
     app_.CreateForm(form);
     UidLoopRunning = 0;
     UidStopRequested = 0;
   }
   void TearDown() override {
+    screen::AnswerBoxes(nullptr);
     app_.Finalize();
     Application = saved_;
   }
