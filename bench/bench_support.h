@@ -17,8 +17,9 @@
 #include <vector>
 
 #include "serial/platform.h"
-#include "serial/platform_fake.h"
-#include "tests/support/pseudo_terminal.h"
+#include "testing/fake_platform.h"
+#include "testing/forwarding_platform.h"
+#include "testing/pseudo_terminal.h"
 
 namespace bench {
 

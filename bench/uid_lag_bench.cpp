@@ -23,7 +23,8 @@
 #include "bench/bench_support.h"
 #include "framework/application.h"
 #include "framework/qt/native.h"
-#include "serial/platform_fake.h"
+#include "testing/fake_platform.h"
+#include "testing/forwarding_platform.h"
 #include "ui/unit1.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "framework/qt/native.h"
-#include "tests/support/temp_directory.h"
-#include "tests/ui/window_fixture.h"
+#include "testing/temp_directory.h"
+#include "testing/window_fixture.h"
 
 namespace {
 

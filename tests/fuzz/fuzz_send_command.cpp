@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "protocol/command_exchange.h"
-#include "serial/platform_fake.h"
+#include "testing/fake_platform.h"
 #include "serial/serial_port.h"
 #include "tests/fuzz/fuzz_check.h"
 

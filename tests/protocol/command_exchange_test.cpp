@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "serial/platform_fake.h"
+#include "testing/fake_platform.h"
 #include "serial/serial_port.h"
-#include "tests/support/temp_directory.h"
+#include "testing/temp_directory.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "serial/serial_port.h"
-#include "tests/support/pseudo_terminal.h"
+#include "testing/pseudo_terminal.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/platform_fake.h"
+#include "testing/fake_platform.h"
 
 namespace {
 

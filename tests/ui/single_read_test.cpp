@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/form_fixture.h"
+#include "testing/form_fixture.h"
 #include "text/date_time_text.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/ui/form_fixture.h"
+#include "testing/form_fixture.h"
 #include "text/date_time_text.h"
 
 #if defined(__has_feature)

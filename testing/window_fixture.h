@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "framework/application.h"
-#include "tests/ui/support.h"
+#include "testing/screen.h"
 #include "ui/unit1.h"
 
 // The look of Button2 at one moment: enabled, caption, font colour.

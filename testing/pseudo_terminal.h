@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/temp_directory.h"
+#include "testing/temp_directory.h"
 
 namespace fake {
 

@@ -1,6 +1,6 @@
 // The window's test support on Qt: what the offscreen platform shows is the window's backing
 // store as it presents it (QScreen::grabWindow).
-#include "tests/ui/support.h"
+#include "testing/screen.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The window on the fake platform, in a temporary working directory.
 #pragma once
 
-#include "serial/platform_fake.h"
-#include "tests/support/temp_directory.h"
-#include "tests/ui/window_fixture.h"
+#include "testing/fake_platform.h"
+#include "testing/temp_directory.h"
+#include "testing/window_fixture.h"
 
 class FormTest : public WindowTest {
  protected:

@@ -1,6 +1,6 @@
 // What the window's tests need of the front end, in the framework's terms: the operator's
 // clicks, letting events through, and what the screen shows of a control. One
-// implementation per front end (support_qt.cpp, support_win32.cpp), so that the tests
+// implementation per front end (screen_qt.cpp, screen_win32.cpp), so that the tests
 // themselves are written once.
 //
 // A grab is what the window shows, not a fresh rendering: a control changed but not yet

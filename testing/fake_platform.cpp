@@ -1,4 +1,4 @@
-#include "serial/platform_fake.h"
+#include "testing/fake_platform.h"
 
 #include <algorithm>
 #include <cstdio>

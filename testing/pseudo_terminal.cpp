@@ -1,4 +1,4 @@
-#include "tests/support/pseudo_terminal.h"
+#include "testing/pseudo_terminal.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,7 +1,7 @@
 // The window's test support on Win32: a grab copies what the window shows from its device
 // context (the pixels it has painted, not a fresh rendering as PrintWindow would make), a
 // click is the mouse's press and release posted to the button.
-#include "tests/ui/support.h"
+#include "testing/screen.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "tests/support/temp_directory.h"
+#include "testing/temp_directory.h"
 
 #include <fstream>
 #include <random>
