@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "protocol/command_exchange.h"
-#include "testing/fake_platform.h"
 #include "serial/serial_port.h"
+#include "testing/fake_platform.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

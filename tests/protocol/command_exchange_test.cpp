@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "testing/fake_platform.h"
 #include "serial/serial_port.h"
+#include "testing/fake_platform.h"
 #include "testing/temp_directory.h"
 
 namespace {
