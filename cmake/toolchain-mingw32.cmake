@@ -19,11 +19,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # Release programs without their symbol tables: pavo.exe is handed out as it is.
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
-
-# Test programs run under Wine. Test discovery waits until CTest runs, so that building
-# never starts Wine.
-find_program(PAVO_WINE wine)
-if(PAVO_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PAVO_WINE})
-endif()
-set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

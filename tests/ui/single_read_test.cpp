@@ -285,17 +285,19 @@ TEST_F(SingleRead, ARecordThatCannotBeWrittenWaitsForTheOperator) {
   EXPECT_EQ(Look(), IdleLook);
 }
 
-#ifndef _WIN32
-// A command log on a full disk or a pipe that no program reads (which must not hold the
-// window either): the reading is made and recorded as usual.
+// A command log that cannot be written (a folder in its way; a full disk or a pipe that no
+// program reads, which must not hold the window either): the reading is made and recorded
+// as usual.
 TEST_F(SingleRead, ACommandLogThatCannotBeWrittenDoesNotDisturbTheRead) {
-  const std::function<void()> blockers[] = {
-      [] { std::filesystem::create_symlink("/dev/full", "test.txt"); },
-      [] { mkfifo("test.txt", 0644); },
-  };
+  std::vector<std::function<void()>> blockers = {
+      [] { std::filesystem::create_directory("test.txt"); }};
+#ifndef _WIN32
+  blockers.push_back([] { std::filesystem::create_symlink("/dev/full", "test.txt"); });
+  blockers.push_back([] { mkfifo("test.txt", 0644); });
+#endif
   Reader();
   for (const auto& block : blockers) {
-    std::filesystem::remove("test.txt");
+    std::filesystem::remove_all("test.txt");
     std::filesystem::remove("RFID.txt");
     block();
     Click();
@@ -304,6 +306,5 @@ TEST_F(SingleRead, ACommandLogThatCannotBeWrittenDoesNotDisturbTheRead) {
     EXPECT_EQ(dir.Read("RFID.txt").substr(0, 28), ReplyDigits);
   }
 }
-#endif
 
 }  // namespace

@@ -9,6 +9,8 @@
 //   pavo-probe until NAME OP TEXT MS         waits until the text OP (is, starts, not) TEXT
 //   pavo-probe box MS                        the message box's caption, text, OK point
 //   pavo-probe taskbar                       texts of the process's windows on the task bar
+//   pavo-probe layout                        each control where the stored layout puts it,
+//                                            with its text; prints what differs
 #include <windows.h>
 
 #include <cstdio>
@@ -98,10 +100,46 @@ BOOL CALLBACK PrintTaskbarWindow(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
+// Every control against the program's own layout table: its place and size in the client
+// area (scaled as the program scales them) and its text. An auto-sized label keeps only
+// its place, a combo box's closed height follows its font.
+bool CheckLayout() {
+  HWND form = Form();
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+  bool good = form != nullptr;
+  for (const TComponentDesc& desc : Form1Layout().components) {
+    HWND control = Control(desc.name);
+    RECT rect{};
+    std::string text;
+    if (control == nullptr || !GetWindowRect(control, &rect) || !Text(control, text)) {
+      std::printf("%s: not found\n", desc.name.c_str());
+      good = false;
+      continue;
+    }
+    MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
+    const bool label = desc.className == "TLabel";
+    const bool combo = desc.className == "TComboBox";
+    const bool placed = rect.left == scaled(desc.left) && rect.top == scaled(desc.top) &&
+                        (label || rect.right - rect.left == scaled(desc.width)) &&
+                        (label || combo || rect.bottom - rect.top == scaled(desc.height));
+    if (!placed || text != desc.text) {
+      std::printf("%s: at %ld,%ld %ldx%ld '%s', expected %d,%d %dx%d '%s'\n", desc.name.c_str(),
+                  rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, text.c_str(),
+                  scaled(desc.left), scaled(desc.top), scaled(desc.width), scaled(desc.height),
+                  desc.text.c_str());
+      good = false;
+    }
+  }
+  return good;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: pavo-probe wait MS | where NAME | text NAME | "
-               "until NAME is|starts|not TEXT MS | box MS | taskbar\n");
+               "until NAME is|starts|not TEXT MS | box MS | taskbar | layout\n");
   return 2;
 }
 
@@ -182,6 +220,9 @@ int main(int argc, char** argv) {
     std::printf("%s\n%s\n", caption.c_str(), message.c_str());
     PrintCentre(GetDlgItem(search.box, IDOK));
     return 0;
+  }
+  if (command == "layout" && argc == 2) {
+    return CheckLayout() ? 0 : 1;
   }
   if (command == "taskbar" && argc == 2) {
     DWORD process = 0;
