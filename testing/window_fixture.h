@@ -16,7 +16,7 @@
 // The look of Button2 at one moment: enabled, caption, font colour.
 using ButtonLook = std::tuple<bool, std::string, TColor>;
 
-const ButtonLook IdleLook{true, "Start", 32768};
+const ButtonLook IdleLook{true, "Start", clGreen};
 
 class WindowTest : public ::testing::Test {
  protected:

@@ -8,14 +8,14 @@
 
 class TForm1 : public TForm {
  public:
-  TButton* Button1;
-  TButton* Button4;
-  TEdit* Edit1;
-  TComboBox* ComboBox1;
-  TEdit* Edit2;
-  TEdit* Edit3;
-  TButton* Button2;
-  TLabel* Label1;
+  TButton* Button1;      // "UID": starts and stops continuous reading
+  TButton* Button4;      // "exit": closes the window
+  TEdit* Edit1;          // the reading: a tag identifier, or a single read's hex digits
+  TComboBox* ComboBox1;  // the port number ("01" is COM1)
+  TEdit* Edit2;          // the date of the last reading
+  TEdit* Edit3;          // the time of the last reading
+  TButton* Button2;      // "Start" (busy: a red "Stop"): one single read
+  TLabel* Label1;        // "Single", the caption beside Button2
 
   // Builds the window from its stored layout.
   TForm1();

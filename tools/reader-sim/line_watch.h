@@ -23,7 +23,7 @@ class LineWatch {
   bool Start(const std::string& path);
   bool active() const { return fd_ >= 0; }
   // A descriptor that becomes readable when there is something to Take, or -1.
-  int fd() const { return fd_; }
+  int Fd() const { return fd_; }
 
   // The opens and closes since the last call, less those announced with Own().
   Events Take();

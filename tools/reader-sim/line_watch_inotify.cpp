@@ -47,12 +47,12 @@ LineWatch::Events LineWatch::Take() {
       at += static_cast<ssize_t>(sizeof event + event.len);
     }
   }
-  const int own_opens = std::min(own_.opens, events.opens);
-  const int own_closes = std::min(own_.closes, events.closes);
-  events.opens -= own_opens;
-  events.closes -= own_closes;
-  own_.opens -= own_opens;
-  own_.closes -= own_closes;
+  const int ownOpens = std::min(own_.opens, events.opens);
+  const int ownCloses = std::min(own_.closes, events.closes);
+  events.opens -= ownOpens;
+  events.closes -= ownCloses;
+  own_.opens -= ownOpens;
+  own_.closes -= ownCloses;
   return events;
 }
 

@@ -22,23 +22,23 @@ namespace readersim {
 namespace {
 
 // Written by the signal handler, read by the main loop.
-int signal_pipe[2] = {-1, -1};
+int signalPipe[2] = {-1, -1};
 
 extern "C" void OnSignal(int number) {
   const int saved = errno;
   const char byte = static_cast<char>(number);
-  if (write(signal_pipe[1], &byte, 1) < 0) {
+  if (write(signalPipe[1], &byte, 1) < 0) {
     // nothing to do: a full pipe already holds a wake-up
   }
   errno = saved;
 }
 
 bool InstallSignalHandlers(std::string* error) {
-  if (pipe(signal_pipe) != 0) {
+  if (pipe(signalPipe) != 0) {
     *error = std::string("cannot create a pipe: ") + std::strerror(errno);
     return false;
   }
-  for (int fd : signal_pipe) {
+  for (int fd : signalPipe) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     fcntl(fd, F_SETFD, FD_CLOEXEC);
   }
@@ -107,7 +107,7 @@ const char kUnpluggedTarget[] = "/dev/pts/unplugged";
 constexpr Millis kDrainLimitUnseen = 2000;
 
 bool SignalArrived(Millis wait) {
-  pollfd fd{signal_pipe[0], POLLIN, 0};
+  pollfd fd{signalPipe[0], POLLIN, 0};
   return poll(&fd, 1, static_cast<int>(wait)) > 0;
 }
 
@@ -126,20 +126,20 @@ void AwaitDrain(const PtyLine& line) {
 bool Serve(const Options& options, PtyLine& line) {
   Simulator simulator(options, Trace);
   LineWatch watch;
-  watch.Start(line.slave_path());
+  watch.Start(line.SlavePath());
   Bytes out;  // taken from the simulator, not yet written
-  std::string out_what;
+  std::string outWhat;
   bool open = false;
-  bool hangup_seen = false;
+  bool hangupSeen = false;
   std::uint8_t buffer[512];
 
   for (;;) {
     const Millis now = SteadyNow();
     // A close seen since the last pass ends the session even when the program has opened
     // the line again in the meantime: the next session starts clean.
-    const bool closed_since = watch.Take().closes > 0 || hangup_seen;
-    hangup_seen = false;
-    if (open && (closed_since || !line.SlaveOpen())) {
+    const bool closedSince = watch.Take().closes > 0 || hangupSeen;
+    hangupSeen = false;
+    if (open && (closedSince || !line.SlaveOpen())) {
       open = false;
       simulator.LineClosed(out.size());
       out.clear();
@@ -157,7 +157,7 @@ bool Serve(const Options& options, PtyLine& line) {
 
     if (open) {
       for (;;) {
-        const ssize_t got = read(line.master(), buffer, sizeof buffer);
+        const ssize_t got = read(line.Master(), buffer, sizeof buffer);
         if (got <= 0) {
           break;  // nothing waiting, or the line closed: seen on the next pass
         }
@@ -173,23 +173,23 @@ bool Serve(const Options& options, PtyLine& line) {
           break;
         }
         out = std::move(block.bytes);
-        out_what = std::move(block.what);
+        outWhat = std::move(block.what);
       }
-      const ssize_t written = write(line.master(), out.data(), out.size());
+      const ssize_t written = write(line.Master(), out.data(), out.size());
       if (written <= 0) {
         break;  // the line is full, or closed
       }
       const auto count = static_cast<std::size_t>(written);
       Trace("tx " + std::to_string(count) + (count == 1 ? " byte: " : " bytes: ") +
-            HexBytes(out.data(), count) + " (" + out_what + ")");
+            HexBytes(out.data(), count) + " (" + outWhat + ")");
       out.erase(out.begin(), out.begin() + written);
       if (!out.empty()) {
-        out_what += ", continued";
+        outWhat += ", continued";
       }
     }
 
     if (simulator.HangupDue() && out.empty()) {
-      Trace("hangup after " + std::to_string(simulator.bytes_handed_out()) +
+      Trace("hangup after " + std::to_string(simulator.BytesHandedOut()) +
             " bytes sent: dropping the line once the program has read them");
       AwaitDrain(line);
       return true;
@@ -204,14 +204,14 @@ bool Serve(const Options& options, PtyLine& line) {
     }
     // A closed line keeps the master reporting a hangup, so the master is left out of the
     // wait then (poll skips negative descriptors).
-    const short master_events = static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT));
-    pollfd fds[3] = {{signal_pipe[0], POLLIN, 0},
-                     {watch.fd(), POLLIN, 0},
-                     {open ? line.master() : -1, master_events, 0}};
+    const short masterEvents = static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT));
+    pollfd fds[3] = {{signalPipe[0], POLLIN, 0},
+                     {watch.Fd(), POLLIN, 0},
+                     {open ? line.Master() : -1, masterEvents, 0}};
     poll(fds, 3, static_cast<int>(timeout));
-    hangup_seen = open && (fds[2].revents & (POLLHUP | POLLERR)) != 0;
+    hangupSeen = open && (fds[2].revents & (POLLHUP | POLLERR)) != 0;
     char number = 0;
-    if (read(signal_pipe[0], &number, 1) == 1) {
+    if (read(signalPipe[0], &number, 1) == 1) {
       Trace(std::string(SignalName(number)) + ": stopping");
       return false;
     }
@@ -243,17 +243,17 @@ int Run(int argc, char** argv) {
   }
   PortLink link;
   bool replaced = false;
-  if (!link.Create("COM" + std::to_string(options.port), line.slave_path(), &replaced, &error)) {
+  if (!link.Create("COM" + std::to_string(options.port), line.SlavePath(), &replaced, &error)) {
     std::fprintf(stderr, "reader-sim: %s\n", error.c_str());
     return 1;
   }
-  Trace("reader-sim: link " + link.name() + " -> " + line.slave_path() + ", scenario " +
+  Trace("reader-sim: link " + link.Name() + " -> " + line.SlavePath() + ", scenario " +
         ScenarioName(options.scenario) + ", tags " + TagList(options.tags) + ", interval " +
-        std::to_string(options.interval_ms) + " ms" +
-        (replaced ? " (replaced a leftover " + link.name() + ")" : ""));
+        std::to_string(options.intervalMs) + " ms" +
+        (replaced ? " (replaced a leftover " + link.Name() + ")" : ""));
 
   Options serving = options;
-  while (Serve(serving, line) && serving.return_after_ms > 0) {
+  while (Serve(serving, line) && serving.returnAfterMs > 0) {
     // Unplugged: the old terminal goes for good, and a new one takes its name later. The
     // link dangles meanwhile, pointing where no terminal is ever made: left pointing at the
     // old one, it would lead the program to whatever terminal the system hands out next
@@ -263,23 +263,23 @@ int Run(int argc, char** argv) {
       return 1;
     }
     line.Close();
-    Trace("line dropped; back in " + std::to_string(serving.return_after_ms) + " ms");
-    if (SignalArrived(serving.return_after_ms)) {
+    Trace("line dropped; back in " + std::to_string(serving.returnAfterMs) + " ms");
+    if (SignalArrived(serving.returnAfterMs)) {
       Trace("signal while away: stopping");
       break;
     }
-    if (!line.Open(&error) || !link.Retarget(line.slave_path(), &error)) {
+    if (!line.Open(&error) || !link.Retarget(line.SlavePath(), &error)) {
       std::fprintf(stderr, "reader-sim: %s\n", error.c_str());
       link.Remove();
       return 1;
     }
-    Trace("back: link " + link.name() + " -> " + line.slave_path());
+    Trace("back: link " + link.Name() + " -> " + line.SlavePath());
     serving.scenario = Scenario::kNormal;
-    serving.return_after_ms = 0;
+    serving.returnAfterMs = 0;
   }
 
   // The link goes first, so that it never points at a terminal number already given back.
-  const std::string name = link.name();
+  const std::string name = link.Name();
   link.Remove();
   line.Close();
   Trace("line closed, " + name + " removed; end");

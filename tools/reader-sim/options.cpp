@@ -177,7 +177,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         result.error = "bad --interval '" + value + "': give milliseconds from 1 to 3600000";
         return result;
       }
-      options.interval_ms = static_cast<int>(number);
+      options.intervalMs = static_cast<int>(number);
     } else if (name == "--scenario") {
       if (!ParseScenario(value, &options.scenario)) {
         result.error = "bad --scenario '" + value +
@@ -189,19 +189,19 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         result.error = "bad --frame-gap '" + value + "': give milliseconds from 1 to 3600000";
         return result;
       }
-      options.frame_gap_ms = static_cast<int>(number);
+      options.frameGapMs = static_cast<int>(number);
     } else if (name == "--return-after") {
       if (!ParseNumber(value, 1, 3600000, &number)) {
         result.error = "bad --return-after '" + value + "': give milliseconds from 1 to 3600000";
         return result;
       }
-      options.return_after_ms = static_cast<int>(number);
+      options.returnAfterMs = static_cast<int>(number);
     } else {
       if (!ParseNumber(value, 1, 100000000, &number)) {
         result.error = "bad --hangup-after '" + value + "': give a number of bytes from 1 up";
         return result;
       }
-      options.hangup_after = number;
+      options.hangupAfter = number;
     }
   }
   result.ok = true;

@@ -25,12 +25,12 @@ enum class Scenario {
 struct Options {
   int port = 1;             // the link is named "COM" + port
   std::vector<TagId> tags;  // never empty after parsing
-  int interval_ms = 500;    // pause between two tag records
+  int intervalMs = 500;     // pause between two tag records
   Scenario scenario = Scenario::kNormal;
-  long hangup_after = 50;   // bytes sent before the hangup scenario drops the line
-  int return_after_ms = 0;  // hangup: comes back on a new line this long after (0: never)
-  int frame_gap_ms = 200;   // a partial frame is dropped after this long without a byte
-  bool help = false;        // --help: print the usage and do nothing else
+  long hangupAfter = 50;  // bytes sent before the hangup scenario drops the line
+  int returnAfterMs = 0;  // hangup: comes back on a new line this long after (0: never)
+  int frameGapMs = 200;   // a partial frame is dropped after this long without a byte
+  bool help = false;      // --help: print the usage and do nothing else
 };
 
 // The tags used when --tags is not given.

@@ -52,7 +52,7 @@ bool PtyLine::Open(std::string* error) {
     Close();
     return false;
   }
-  slave_path_ = name;
+  slavePath_ = name;
   const int flags = fcntl(master_, F_GETFL);
   if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) {
     *error = ErrnoText("cannot make the pseudo-terminal non-blocking");
@@ -93,8 +93,8 @@ void PtyLine::Close() {
 }
 
 bool PtyLine::SlaveOpen() const {
-  pollfd poll_master{master_, 0, 0};
-  return poll(&poll_master, 1, 0) >= 0 && (poll_master.revents & POLLHUP) == 0;
+  pollfd pollMaster{master_, 0, 0};
+  return poll(&pollMaster, 1, 0) >= 0 && (pollMaster.revents & POLLHUP) == 0;
 }
 
 namespace {
@@ -127,11 +127,11 @@ long UnreadOnSlave(const std::string& path, bool discard) {
 }  // namespace
 
 long PtyLine::Unread() const {
-  return UnreadOnSlave(slave_path_, false);
+  return UnreadOnSlave(slavePath_, false);
 }
 
 long PtyLine::DiscardUnread() const {
-  return UnreadOnSlave(slave_path_, true);
+  return UnreadOnSlave(slavePath_, true);
 }
 
 bool PortLink::Create(const std::string& name, const std::string& target, bool* replaced,
@@ -139,10 +139,10 @@ bool PortLink::Create(const std::string& name, const std::string& target, bool* 
   *replaced = false;
   struct stat entry {};
   if (lstat(name.c_str(), &entry) == 0) {
-    const std::string old_target = S_ISLNK(entry.st_mode) ? LinkTarget(name) : std::string();
-    struct stat target_entry {};
-    const bool leftover = old_target.rfind("/dev/pts/", 0) == 0 &&
-                          stat(old_target.c_str(), &target_entry) != 0 && errno == ENOENT;
+    const std::string oldTarget = S_ISLNK(entry.st_mode) ? LinkTarget(name) : std::string();
+    struct stat targetEntry {};
+    const bool leftover = oldTarget.rfind("/dev/pts/", 0) == 0 &&
+                          stat(oldTarget.c_str(), &targetEntry) != 0 && errno == ENOENT;
     if (!leftover) {
       *error = name + " already exists here and is not a leftover link of a simulator; " +
                "remove it or choose another --port";

@@ -20,8 +20,8 @@ class PtyLine {
   bool Open(std::string* error);
   void Close();
 
-  int master() const { return master_; }
-  const std::string& slave_path() const { return slave_path_; }
+  int Master() const { return master_; }
+  const std::string& SlavePath() const { return slavePath_; }
 
   // Whether some process has the slave side open.
   bool SlaveOpen() const;
@@ -37,7 +37,7 @@ class PtyLine {
 
  private:
   int master_ = -1;
-  std::string slave_path_;
+  std::string slavePath_;
 };
 
 // The entry "COMn" in the current directory: a symbolic link to the slave side.
@@ -60,7 +60,7 @@ class PortLink {
   // Removes the link if it still points where this object made it point.
   void Remove();
 
-  const std::string& name() const { return name_; }
+  const std::string& Name() const { return name_; }
 
  private:
   std::string name_;

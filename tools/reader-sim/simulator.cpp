@@ -54,15 +54,15 @@ Simulator::Simulator(Options options, TraceSink trace)
 }
 
 void Simulator::LineOpened() {
-  if (line_open_) {
+  if (lineOpen_) {
     return;
   }
-  line_open_ = true;
+  lineOpen_ = true;
   trace_("line open");
 }
 
 void Simulator::LineClosed(std::size_t unwritten) {
-  if (!line_open_) {
+  if (!lineOpen_) {
     return;
   }
   FlushSkipped();
@@ -81,11 +81,11 @@ void Simulator::LineClosed(std::size_t unwritten) {
     text += "; " + Plural(rx_.size(), "byte") + " of an incomplete frame dropped";
   }
   trace_(text);
-  line_open_ = false;
+  lineOpen_ = false;
   streaming_ = false;
   pending_.clear();
   rx_.clear();
-  bad_frame_left_ = 0;
+  badFrameLeft_ = 0;
 }
 
 void Simulator::Receive(const std::uint8_t* data, std::size_t size, Millis now) {
@@ -94,12 +94,12 @@ void Simulator::Receive(const std::uint8_t* data, std::size_t size, Millis now) 
   }
   LineOpened();
   rx_.insert(rx_.end(), data, data + size);
-  last_rx_ = now;
+  lastRx_ = now;
   ParseFrames(false);
 }
 
 void Simulator::Advance(Millis now) {
-  if (!rx_.empty() && now - last_rx_ >= options_.frame_gap_ms) {
+  if (!rx_.empty() && now - lastRx_ >= options_.frameGapMs) {
     ParseFrames(true);
   }
 }
@@ -125,8 +125,8 @@ std::optional<std::size_t> Simulator::FindGoodFrame(std::size_t from) const {
 }
 
 void Simulator::Skip() {
-  if (bad_frame_left_ > 0) {
-    --bad_frame_left_;  // already shown as part of the bad frame
+  if (badFrameLeft_ > 0) {
+    --badFrameLeft_;  // already shown as part of the bad frame
   } else {
     skipped_.push_back(rx_.front());
   }
@@ -148,11 +148,11 @@ void Simulator::ParseFrames(bool stale) {
         FlushSkipped();
         const Bytes frame(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(length));
         rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(length));
-        bad_frame_left_ = 0;
-        Answer(frame, last_rx_);
+        badFrameLeft_ = 0;
+        Answer(frame, lastRx_);
         continue;
       }
-      if (bad_frame_left_ == 0) {
+      if (badFrameLeft_ == 0) {
         // Show it as a frame once; its later bytes are then tried as frame starts in turn,
         // in case the length byte was itself a stray byte.
         FlushSkipped();
@@ -161,7 +161,7 @@ void Simulator::ParseFrames(bool stale) {
                                           static_cast<std::uint8_t>(crc & 0xFF)};
         trace_("rx " + Plural(length, "byte") + ": " + HexBytes(rx_.data(), length) +
                " (crc bad, expected " + HexBytes(expected, 2) + "; not answered)");
-        bad_frame_left_ = length;
+        badFrameLeft_ = length;
       }
       Skip();
       continue;
@@ -214,9 +214,9 @@ void Simulator::Answer(const Bytes& frame, Millis now) {
       Queue(now, Noise(), "noise");
     }
     streaming_ = true;
-    next_tag_ = 0;
-    records_since_noise_ = 0;
-    next_record_due_ = now + options_.interval_ms;
+    nextTag_ = 0;
+    recordsSinceNoise_ = 0;
+    nextRecordDue_ = now + options_.intervalMs;
   }
 }
 
@@ -241,7 +241,7 @@ Bytes Simulator::Record(const TagId& tag) const {
 Bytes Simulator::Noise() {
   Bytes noise;
   while (noise.size() < kNoiseBurst) {
-    const auto byte = static_cast<std::uint8_t>(noise_source_() & 0xFF);
+    const auto byte = static_cast<std::uint8_t>(noiseSource_() & 0xFF);
     if (byte != kTagStart) {
       noise.push_back(byte);
     }
@@ -250,7 +250,7 @@ Bytes Simulator::Noise() {
 }
 
 Block Simulator::TakeDue(Millis now) {
-  if (!line_open_ || HangupDue()) {
+  if (!lineOpen_ || HangupDue()) {
     return {};
   }
   Block block;
@@ -260,28 +260,28 @@ Block Simulator::TakeDue(Millis now) {
     }
     block = std::move(pending_.front().block);
     pending_.pop_front();
-  } else if (streaming_ && next_record_due_ <= now) {
-    if (options_.scenario == Scenario::kNoise && records_since_noise_ >= kRecordsBetweenNoise) {
+  } else if (streaming_ && nextRecordDue_ <= now) {
+    if (options_.scenario == Scenario::kNoise && recordsSinceNoise_ >= kRecordsBetweenNoise) {
       block = Block{Noise(), "noise"};
-      records_since_noise_ = 0;  // the record stays due and follows at once
+      recordsSinceNoise_ = 0;  // the record stays due and follows at once
     } else {
-      const TagId& tag = options_.tags[next_tag_];
-      next_tag_ = (next_tag_ + 1) % options_.tags.size();
+      const TagId& tag = options_.tags[nextTag_];
+      nextTag_ = (nextTag_ + 1) % options_.tags.size();
       block = Block{Record(tag), "tag " + TagText(tag)};
-      ++records_since_noise_;
-      next_record_due_ = now + options_.interval_ms;
+      ++recordsSinceNoise_;
+      nextRecordDue_ = now + options_.intervalMs;
     }
   } else {
     return {};
   }
   if (options_.scenario == Scenario::kHangup) {
-    const std::size_t left = static_cast<std::size_t>(options_.hangup_after) - bytes_handed_out_;
+    const std::size_t left = static_cast<std::size_t>(options_.hangupAfter) - bytesHandedOut_;
     if (block.bytes.size() > left) {
       block.bytes.resize(left);
       block.what += ", cut short by the hangup";
     }
   }
-  bytes_handed_out_ += block.bytes.size();
+  bytesHandedOut_ += block.bytes.size();
   return block;
 }
 
@@ -293,13 +293,13 @@ std::optional<Millis> Simulator::NextWakeUp() const {
     }
   };
   if (!rx_.empty()) {
-    consider(last_rx_ + options_.frame_gap_ms);
+    consider(lastRx_ + options_.frameGapMs);
   }
-  if (line_open_ && !HangupDue()) {
+  if (lineOpen_ && !HangupDue()) {
     if (!pending_.empty()) {
       consider(pending_.front().due);
     } else if (streaming_) {
-      consider(next_record_due_);
+      consider(nextRecordDue_);
     }
   }
   return wake;
@@ -307,7 +307,7 @@ std::optional<Millis> Simulator::NextWakeUp() const {
 
 bool Simulator::HangupDue() const {
   return options_.scenario == Scenario::kHangup &&
-         bytes_handed_out_ >= static_cast<std::size_t>(options_.hangup_after);
+         bytesHandedOut_ >= static_cast<std::size_t>(options_.hangupAfter);
 }
 
 }  // namespace readersim

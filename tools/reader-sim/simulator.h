@@ -1,6 +1,6 @@
 // The reader's side of the line, without any I/O: takes the bytes the program sends,
 // finds the frames in them and decides what to send back and when. Time is passed in by
-// the caller as milliseconds on any monotonic clock, so tests can drive it exactly.
+// the caller as milliseconds on any monotonic clock.
 #pragma once
 
 #include <cstddef>
@@ -53,7 +53,7 @@ class Simulator {
   // taken but not yet written, for the trace.
   void LineOpened();
   void LineClosed(std::size_t unwritten = 0);
-  bool line_open() const { return line_open_; }
+  bool LineOpen() const { return lineOpen_; }
 
   // Bytes the program sent, as they arrived.
   void Receive(const std::uint8_t* data, std::size_t size, Millis now);
@@ -73,7 +73,7 @@ class Simulator {
   // The hangup scenario has handed out its last byte: the line should be dropped.
   bool HangupDue() const;
 
-  std::size_t bytes_handed_out() const { return bytes_handed_out_; }
+  std::size_t BytesHandedOut() const { return bytesHandedOut_; }
 
  private:
   struct Pending {
@@ -98,20 +98,20 @@ class Simulator {
 
   Options options_;
   TraceSink trace_;
-  bool line_open_ = false;
+  bool lineOpen_ = false;
 
   Bytes rx_;
-  Millis last_rx_ = 0;
+  Millis lastRx_ = 0;
   Bytes skipped_;
-  std::size_t bad_frame_left_ = 0;  // bytes of a traced bad frame still at the front of rx_
+  std::size_t badFrameLeft_ = 0;  // bytes of a traced bad frame still at the front of rx_
 
   std::deque<Pending> pending_;
   bool streaming_ = false;
-  Millis next_record_due_ = 0;
-  std::size_t next_tag_ = 0;
-  int records_since_noise_ = 0;
-  std::size_t bytes_handed_out_ = 0;
-  std::minstd_rand noise_source_{20240611};
+  Millis nextRecordDue_ = 0;
+  std::size_t nextTag_ = 0;
+  int recordsSinceNoise_ = 0;
+  std::size_t bytesHandedOut_ = 0;
+  std::minstd_rand noiseSource_{20240611};
 };
 
 }  // namespace readersim
