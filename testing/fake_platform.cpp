@@ -11,34 +11,15 @@ namespace fake {
 namespace {
 
 constexpr std::uint64_t kNever = UINT64_MAX;
-constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 
-const char* ParityLetter(platform::Parity parity) {
-  switch (parity) {
-    case platform::Parity::None:
-      return "N";
-    case platform::Parity::Odd:
-      return "O";
-    case platform::Parity::Even:
-      return "E";
-    case platform::Parity::Mark:
-      return "M";
-    case platform::Parity::Space:
-      return "S";
-  }
-  return "?";
-}
-
-const char* StopText(platform::StopBits stop) {
-  switch (stop) {
-    case platform::StopBits::One:
-      return "1";
-    case platform::StopBits::OnePointFive:
-      return "1.5";
-    case platform::StopBits::Two:
-      return "2";
-  }
-  return "?";
+// "9600 N 8 1", with " xon/xoff" and " rts/cts" when flow control is on.
+std::string SettingsText(const platform::LineSettings& settings) {
+  static const char* const kStops[] = {"1", "1.5", "2"};
+  return std::to_string(settings.BaudRate) + " " + "NOEMS"[static_cast<int>(settings.Parity)] +
+         " " + std::to_string(settings.ByteSize) + " " +
+         kStops[static_cast<int>(settings.StopBits)] +
+         (settings.SoftwareFlowControl ? " xon/xoff" : "") +
+         (settings.HardwareFlowControl ? " rts/cts" : "");
 }
 
 }  // namespace
@@ -319,14 +300,7 @@ bool FakePlatform::SetCommState(platform::Handle h, const platform::LineSettings
   Call& call = Record("SetCommState", port);
   call.handle = h;
   if (Recording) {
-    call.text = std::to_string(settings.BaudRate) + " " + ParityLetter(settings.Parity) + " " +
-                std::to_string(settings.ByteSize) + " " + StopText(settings.StopBits);
-    if (settings.SoftwareFlowControl) {
-      call.text += " xon/xoff";
-    }
-    if (settings.HardwareFlowControl) {
-      call.text += " rts/cts";
-    }
+    call.text = SettingsText(settings);
   }
   const bool ok = port != nullptr && !port->RefuseSettings;
   call.result = ok;
@@ -383,23 +357,14 @@ bool FakePlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t coun
   }
   RunDue();
 
-  // The time-outs as Win32 applies them (see the POSIX backend for the same rules).
+  // A total time-out of multiplier * count + constant, none when both are 0 (the read then
+  // waits for all its bytes): the time-outs the program puts on a port, and those it finds.
   const platform::CommTimeouts t = port->Timeouts;
   std::uint64_t deadline = kNever;
-  bool returnWithFirst = false;
-  if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
-      t.ReadTotalTimeoutConstant == 0) {
-    deadline = now_;
-  } else if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
-             t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword) {
-    deadline = now_ + t.ReadTotalTimeoutConstant;
-    returnWithFirst = true;
-  } else if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
+  if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
     deadline =
         now_ + std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
   }
-  const bool useInterval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword;
-  std::uint64_t lastByte = now_;
 
   for (;;) {
     if (now_ >= port->failReadsFrom_) {
@@ -412,19 +377,11 @@ bool FakePlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t coun
     while (read < count && !port->input_.empty() && port->input_.front().time <= now_) {
       out[read++] = port->input_.front().byte;
       port->input_.pop_front();
-      lastByte = now_;
     }
-    if (read == count || (returnWithFirst && read > 0)) {
+    if (read == count || now_ >= deadline) {
       return finish(true);
     }
-    std::uint64_t limit = deadline;
-    if (useInterval && read > 0) {
-      limit = std::min(limit, lastByte + t.ReadIntervalTimeout);
-    }
-    if (now_ >= limit) {
-      return finish(true);
-    }
-    const std::uint64_t target = std::min(limit, NextEvent(port));
+    const std::uint64_t target = std::min(deadline, NextEvent(port));
     if (target == kNever) {
       throw std::logic_error("fake ReadFile on " + port->name_ +
                              " would wait forever: no time-out and no input to come");

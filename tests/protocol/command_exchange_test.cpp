@@ -229,14 +229,6 @@ TEST_F(CommandExchange, AFrameShorterThanItsChecksumIsRefused) {
   EXPECT_EQ(ReadLog(), "len:3\n  len-2:1\n");
 }
 
-TEST_F(CommandExchange, AnUnwritableLogDoesNotStopTheExchange) {
-  std::filesystem::create_directory(CommandLogName);  // fopen "a" fails on a directory
-  AnswerFrameWith(Counting(14));
-  EXPECT_TRUE(SendCommand(kSnapshot.data(), 14));
-  EXPECT_EQ(port.Line(), (Bytes{0x05, 0x11, 0x1E, 0x1B, 0x2E}));
-  EXPECT_EQ(Rx()[13], 14);
-}
-
 // Failed writes go unnoticed; a read that finds the port lost ends the exchange at once, as
 // a failure, with what came kept and the port closed, once: the caller's close, and further
 // reads, find nothing left to do.
