@@ -20,7 +20,7 @@ fi
 pavo=$1
 planted=$2
 probe_exe=$3
-names="winmm uxtheme oleacc comctl32"
+names=(winmm uxtheme oleacc comctl32)
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/pavo-planted.XXXXXX")
 pavo_pid=
@@ -38,17 +38,18 @@ fail() {
 }
 cp "$pavo" "$dir/pavo.exe"
 cp "$probe_exe" "$dir/probe.exe"
-for name in $names; do
+for name in "${names[@]}"; do
   cp "$planted" "$dir/$name.dll"
 done
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}${names// /,}=n,b"
+native_first=$(IFS=,; echo "${names[*]}")
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}$native_first=n,b"
 probe() { wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
-marks() { (cd "$dir" && ls -- *.loaded 2>/dev/null | tr '\n' ' ') || true; }
+marks() { find "$dir" -maxdepth 1 -iname "${1:-*}.loaded" -printf '%f '; }
 
 # The control: loaded by its bare name from this folder, each planted DLL leaves its mark.
-(cd "$dir" && wine probe.exe load $(printf '%s.dll ' $names) >/dev/null 2>&1) || true
-for name in $names; do
-  ls "$dir" | grep -qix "$name.dll.loaded" ||
+(cd "$dir" && wine probe.exe load "${names[@]/%/.dll}" >/dev/null 2>&1) || true
+for name in "${names[@]}"; do
+  [ -n "$(marks "$name.dll")" ] ||
     fail "Wine did not load the planted $name.dll by its name: this check would prove nothing"
 done
 rm -f "$dir"/*.loaded
@@ -69,8 +70,9 @@ face=$(import -window root -crop "20x2+$((bx - 10))+$((by + 8))" +repage txt:- |
   sed -n 's/.* \(#[0-9A-F]\{6\}\).*/\1/p' | sort | uniq -c | sort -rn | awk 'NR == 1 {print $2}')
 window=$(import -window root -crop "1x1+$((cx + 4))+$((cy + 250))" +repage txt:- |
   sed -n 's/.* \(#[0-9A-F]\{6\}\).*/\1/p')
-[ -n "$face" ] && [ "$face" != "$window" ] ||
+if [ -z "$face" ] || [ "$face" = "$window" ]; then
   fail "Start is drawn without the visual style (face $face, window $window)"
+fi
 read -r x y < <(probe where Button4)
 # The pointer is left where no later window's control will be.
 xdotool mousemove "$x" "$y" click 1 mousemove 0 0
@@ -85,8 +87,8 @@ pavo_pid=
 [ "$status" -eq 0 ] || fail "pavo.exe ended with status $status"
 
 [ -z "$(marks)" ] || fail "pavo.exe loaded the DLLs planted beside it: $(marks)"
-for name in $names; do
+for name in "${names[@]}"; do
   grep -qi "Loaded L\"C:\\\\\\\\windows\\\\\\\\.*\\\\\\\\$name\\.dll\"" "$dir/pavo.log" ||
     fail "pavo.exe did not load $name.dll from the Windows folder"
 done
-echo "planted_dll_test: pavo.exe beside planted $names: none loaded, the program works"
+echo "planted_dll_test: pavo.exe beside planted ${names[*]}: none loaded, the program works"
