@@ -66,6 +66,9 @@ class TControl : public TObject {
   void SetFont(const TFont& font);
   // Whether Tab stops at the control; the order among the stops is the form's.
   void SetTabStop(bool tabStop);
+  // What a screen reader calls the control, in place of what the toolkit would make of it
+  // (a box's content, a nearby caption).
+  void SetAccessibleName(const std::string& name);
 
   TWidgetImpl& Impl() const { return *impl_; }
 

@@ -48,6 +48,9 @@ TControl* CreateComponent(const TComponentDesc& desc, TForm& form,
     label->SetCaption(desc.text);
   }
   control->SetTabStop(desc.tabOrder >= 0);
+  if (!desc.accessibleName.empty()) {
+    control->SetAccessibleName(desc.accessibleName);
+  }
   return control;
 }
 

@@ -18,6 +18,7 @@ struct TComponentDesc {
   std::vector<TFont> font;         // empty: the form's font; else one entry, its own font
   std::vector<std::string> items;  // combo box items
   std::string onClick;             // name of the click handler, empty for none
+  std::string accessibleName;      // what a screen reader calls it; empty: its caption
 };
 
 struct TFormDesc {

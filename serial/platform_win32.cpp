@@ -17,7 +17,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// windows.h first: mmsystem.h relies on its types.
+// windows.h first: mmsystem.h relies on its types. Its functions are looked up at run
+// time, never imported (see Winmm).
 #include <mmsystem.h>
 // _chsize
 #include <io.h>
@@ -198,14 +199,56 @@ class Win32PortCalls final : public PortCalls {
   HANDLE port_;
 };
 
+// A function of a module loaded at run time, typed as its declaration; null where the
+// module or the function is missing.
+#define PAVO_FUNCTION(module, name)                         \
+  (module == nullptr ? nullptr                              \
+                     : reinterpret_cast<decltype(&::name)>( \
+                           reinterpret_cast<void (*)()>(::GetProcAddress(module, #name))))
+
+// The multimedia timer's functions. winmm.dll is not among the DLLs Windows always takes
+// from its system folder (the KnownDLLs): imported, or loaded by its bare name, a copy
+// beside pavo.exe (say, one a web page dropped into the Downloads folder it was unpacked
+// in) would run in its place. So it is loaded from the system folder alone, and its
+// functions are looked up; without them the port keeps working on the coarser clock.
+struct Winmm {
+  Winmm() {
+    HMODULE module = ::LoadLibraryExW(L"winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+      // Windows 7 without update KB2533623 knows no search flags: the full path, with the
+      // DLLs it needs in turn looked for in its own folder first.
+      static const wchar_t name[] = L"\\winmm.dll";
+      wchar_t path[MAX_PATH];
+      const UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+      if (length > 0 && length + sizeof name / sizeof name[0] <= MAX_PATH) {
+        std::memcpy(path + length, name, sizeof name);
+        module = ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+      }
+    }
+    beginPeriod = PAVO_FUNCTION(module, timeBeginPeriod);
+    endPeriod = PAVO_FUNCTION(module, timeEndPeriod);
+    getTime = PAVO_FUNCTION(module, timeGetTime);
+  }
+
+  decltype(&::timeBeginPeriod) beginPeriod;
+  decltype(&::timeEndPeriod) endPeriod;
+  decltype(&::timeGetTime) getTime;
+};
+
+#undef PAVO_FUNCTION
+
 class Win32Platform final : public Platform {
  public:
   // The pauses of 1 and 3 ms and the 1 ms read time-out only mean what they say with a
   // 1 ms system timer; the default tick is 15.6 ms.
-  Win32Platform() : fineTimer_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+  Win32Platform()
+      : fineTimer_(winmm_.beginPeriod != nullptr && winmm_.endPeriod != nullptr &&
+                   winmm_.beginPeriod(1) == TIMERR_NOERROR),
+        // One clock for the whole run: a time-out measured across a switch would be wrong.
+        clock_(winmm_.getTime != nullptr ? winmm_.getTime : ::GetTickCount) {}
   ~Win32Platform() override {
     if (fineTimer_) {
-      timeEndPeriod(1);
+      winmm_.endPeriod(1);
     }
   }
   Win32Platform(const Win32Platform&) = delete;
@@ -286,12 +329,14 @@ class Win32Platform final : public Platform {
 
   void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
-  std::uint32_t TimeGetTime() override { return ::timeGetTime(); }
+  std::uint32_t TimeGetTime() override { return clock_(); }
 
  private:
+  Winmm winmm_;
   bool fineTimer_;
   // What the reads of each open port have told so far.
   std::map<Handle, LossWatch> watches_;
+  DWORD(WINAPI* clock_)();
 };
 
 }  // namespace

@@ -68,6 +68,10 @@ void WatchText(TEdit* edit, std::function<void(const std::string&)> changed);
 void AnswerBoxes(std::function<bool(const std::string& text)> answer);
 // The system's colour of text in boxes, as 0xRRGGBB.
 std::uint32_t WindowTextColor();
+// What a screen reader is told of the control through the system's accessibility interface
+// (Qt's, Microsoft Active Accessibility): its name, and its value (a box's text).
+std::string AccessibleName(const TControl* control);
+std::string AccessibleValue(const TControl* control);
 
 // Whether some pixel has exactly this colour: a glyph's fully covered pixels are drawn in
 // the pen's colour itself, so a channel off by one shows.

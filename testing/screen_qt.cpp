@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
@@ -102,6 +103,21 @@ void AnswerBoxes(std::function<bool(const std::string& text)> answer) {
 
 std::uint32_t WindowTextColor() {
   return QApplication::palette().color(QPalette::WindowText).rgb() & 0xFFFFFFu;
+}
+
+namespace {
+std::string AccessibleText(const TControl* control, QAccessible::Text which) {
+  QAccessibleInterface* object = QAccessible::queryAccessibleInterface(NativeWidget(control));
+  return object != nullptr ? object->text(which).toStdString() : std::string();
+}
+}  // namespace
+
+std::string AccessibleName(const TControl* control) {
+  return AccessibleText(control, QAccessible::Name);
+}
+
+std::string AccessibleValue(const TControl* control) {
+  return AccessibleText(control, QAccessible::Value);
 }
 
 }  // namespace screen

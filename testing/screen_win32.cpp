@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <cstring>
 #include <string>
@@ -176,6 +177,43 @@ void AnswerBoxes(std::function<bool(const std::string& text)> answer) {
 std::uint32_t WindowTextColor() {
   const COLORREF color = GetSysColor(COLOR_WINDOWTEXT);
   return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
+}
+
+namespace {
+// Asks the control's window for its object, as a screen reader does, and one of its texts.
+std::string AccessibleText(const TControl* control,
+                           HRESULT (STDMETHODCALLTYPE IAccessible::*text)(VARIANT, BSTR*)) {
+  static const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  (void)com;
+  IAccessible* object = nullptr;
+  if (FAILED(AccessibleObjectFromWindow(control->Impl().hwnd, OBJID_CLIENT, IID_IAccessible,
+                                        reinterpret_cast<void**>(&object)))) {
+    return "(no accessible object)";
+  }
+  VARIANT self;
+  VariantInit(&self);
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR wide = nullptr;
+  std::string result;
+  if (SUCCEEDED((object->*text)(self, &wide)) && wide != nullptr) {
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    result.resize(static_cast<std::size_t>(size > 0 ? size : 1));
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, &result[0], size, nullptr, nullptr);
+    result.resize(result.size() - 1);
+    SysFreeString(wide);
+  }
+  object->Release();
+  return result;
+}
+}  // namespace
+
+std::string AccessibleName(const TControl* control) {
+  return AccessibleText(control, &IAccessible::get_accName);
+}
+
+std::string AccessibleValue(const TControl* control) {
+  return AccessibleText(control, &IAccessible::get_accValue);
 }
 
 }  // namespace screen

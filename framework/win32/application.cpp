@@ -93,7 +93,11 @@ bool IsFormNavigation(MSG& msg) {
   return IsDialogMessageA(top, &msg) != FALSE;
 }
 
-TApplication::TApplication() : native_(std::make_unique<Native>()) {}
+TApplication::TApplication() : native_(std::make_unique<Native>()) {
+  // The program's own application object is constructed before main: the restriction
+  // holds for every DLL loaded after pavo.exe's imports.
+  RestrictDllSearch();
+}
 
 TApplication::~TApplication() {
   DestroyForms();
@@ -114,11 +118,17 @@ void TApplication::Initialize() {
   }
   // The controls of Common Controls 6, which the manifest asks for. (The manifest also
   // declares the program DPI-aware: the layout's pixels are scaled to the screen's
-  // resolution by the program itself.)
-  INITCOMMONCONTROLSEX controls{};
-  controls.dwSize = sizeof controls;
-  controls.dwICC = ICC_STANDARD_CLASSES;
-  InitCommonControlsEx(&controls);
+  // resolution by the program itself.) Loaded here, not imported: on loading, Common
+  // Controls may load the visual styles' DLL by its bare name (Wine's does), and only from
+  // now on is that kept to the system folder. The manifest's side-by-side assembly supplies
+  // it by name ahead of any folder; without it the controls are the system's older ones.
+  HMODULE comctl32 = LoadLibraryW(L"comctl32.dll");
+  if (auto initialize = PAVO_SYSTEM_FUNCTION(comctl32, InitCommonControlsEx)) {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_STANDARD_CLASSES;
+    initialize(&controls);
+  }
   WNDCLASSEXA wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = ApplicationProc;

@@ -41,6 +41,35 @@ TControl* ControlOf(HWND hwnd) {
   return reinterpret_cast<TControl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
 }
 
+// The visual styles' drawing functions, from the system folder (see system_dlls.cpp); all
+// null where uxtheme.dll or one of them is missing, and buttons are drawn the classic way.
+struct ThemeFunctions {
+  decltype(&::OpenThemeData) open;
+  decltype(&::CloseThemeData) close;
+  decltype(&::IsThemeBackgroundPartiallyTransparent) isPartiallyTransparent;
+  decltype(&::DrawThemeParentBackground) drawParentBackground;
+  decltype(&::DrawThemeBackground) drawBackground;
+  decltype(&::GetThemeBackgroundContentRect) getContentRect;
+};
+
+const ThemeFunctions& Theme() {
+  static const ThemeFunctions theme = [] {
+    HMODULE uxtheme = LoadSystemLibrary(L"uxtheme.dll");
+    ThemeFunctions f = {PAVO_SYSTEM_FUNCTION(uxtheme, OpenThemeData),
+                        PAVO_SYSTEM_FUNCTION(uxtheme, CloseThemeData),
+                        PAVO_SYSTEM_FUNCTION(uxtheme, IsThemeBackgroundPartiallyTransparent),
+                        PAVO_SYSTEM_FUNCTION(uxtheme, DrawThemeParentBackground),
+                        PAVO_SYSTEM_FUNCTION(uxtheme, DrawThemeBackground),
+                        PAVO_SYSTEM_FUNCTION(uxtheme, GetThemeBackgroundContentRect)};
+    if (!f.open || !f.close || !f.isPartiallyTransparent || !f.drawParentBackground ||
+        !f.drawBackground || !f.getContentRect) {
+      f = ThemeFunctions{};
+    }
+    return f;
+  }();
+  return theme;
+}
+
 // The button's state as the theme draws it.
 int ThemeState(const NMCUSTOMDRAW& draw) {
   if ((draw.uItemState & CDIS_DISABLED) != 0) {
@@ -70,14 +99,15 @@ LRESULT DrawButton(const NMCUSTOMDRAW& draw, const TButton& button) {
   RECT face = draw.rc;
   RECT content = draw.rc;
   const bool pushed = (draw.uItemState & CDIS_SELECTED) != 0;
-  if (HTHEME theme = OpenThemeData(hwnd, L"BUTTON")) {
+  const ThemeFunctions& api = Theme();
+  if (HTHEME theme = api.open != nullptr ? api.open(hwnd, L"BUTTON") : nullptr) {
     const int state = ThemeState(draw);
-    if (IsThemeBackgroundPartiallyTransparent(theme, BP_PUSHBUTTON, state)) {
-      DrawThemeParentBackground(hwnd, dc, &face);
+    if (api.isPartiallyTransparent(theme, BP_PUSHBUTTON, state)) {
+      api.drawParentBackground(hwnd, dc, &face);
     }
-    DrawThemeBackground(theme, dc, BP_PUSHBUTTON, state, &face, nullptr);
-    GetThemeBackgroundContentRect(theme, dc, BP_PUSHBUTTON, state, &face, &content);
-    CloseThemeData(theme);
+    api.drawBackground(theme, dc, BP_PUSHBUTTON, state, &face, nullptr);
+    api.getContentRect(theme, dc, BP_PUSHBUTTON, state, &face, &content);
+    api.close(theme);
   } else {
     FillRect(dc, &content, GetSysColorBrush(COLOR_BTNFACE));
     DrawFrameControl(dc, &content, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));

@@ -50,3 +50,15 @@ HWND ApplicationWindow();
 // Whether msg is a key that moves the focus between a form's controls (Tab and the like)
 // and has been handled as such.
 bool IsFormNavigation(MSG& msg);
+
+// Restricts the DLLs loaded from now on to the system folder; called before anything else
+// runs (see system_dlls.cpp).
+void RestrictDllSearch();
+// A DLL that is no KnownDLL, loaded from the system folder alone; null where it is missing.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+// A function of a module loaded at run time, typed as its declaration; null where the
+// module or the function is missing.
+#define PAVO_SYSTEM_FUNCTION(module, name)                    \
+  ((module) == nullptr ? nullptr                              \
+                       : reinterpret_cast<decltype(&::name)>( \
+                             reinterpret_cast<void (*)()>(GetProcAddress((module), #name))))

@@ -137,6 +137,21 @@ TEST_F(SingleRead, TheScreenShowsTheBusyLookThenTheReplyFromItsStart) {
   EXPECT_EQ(busyEdit, screen::Shown(form->Edit1));
 }
 
+// A screen reader tells the controls apart by their names, and reads the reading out of the
+// tag box.
+TEST_F(SingleRead, AScreenReaderNamesEachControlAndReadsTheReading) {
+  Reader();
+  const std::pair<const TControl*, const char*> names[] = {
+      {form->ComboBox1, "Port"}, {form->Edit1, "Tag"},    {form->Edit2, "Date"},
+      {form->Edit3, "Time"},     {form->Button1, "UID"},  {form->Button2, "Start"},
+      {form->Button4, "exit"},   {form->Label1, "Single"}};
+  for (const auto& control : names) {
+    EXPECT_EQ(screen::AccessibleName(control.first), control.second);
+  }
+  Click();
+  EXPECT_EQ(screen::AccessibleValue(form->Edit1), ReplyDigits + std::string(472, '0'));
+}
+
 TEST_F(SingleRead, AShortOrMissingReplyIsNeitherShownNorRecorded) {
   const fake::Bytes shortReply(Reply.begin(), Reply.begin() + 10);
   for (const fake::Bytes& reply : {shortReply, fake::Bytes{}}) {

@@ -11,7 +11,13 @@
 //   pavo-probe taskbar                       texts of the process's windows on the task bar
 //   pavo-probe layout                        each control where the stored layout puts it,
 //                                            with its text; prints what differs
+//   pavo-probe name NAME                     control NAME's accessible name, as a screen
+//                                            reader gets it (AccessibleObjectFromWindow)
+//   pavo-probe load DLL...                   loads each DLL by its bare name, searched for as
+//                                            Windows does (planted_dll_test.sh's control)
 #include <windows.h>
+// windows.h first: oleacc.h relies on its types.
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -136,10 +142,36 @@ bool CheckLayout() {
   return good;
 }
 
+// The name of the control's own object, from another process: pavo.exe's answer to
+// WM_GETOBJECT, carried over by COM.
+bool AccessibleName(HWND hwnd, std::string& name) {
+  IAccessible* object = nullptr;
+  if (hwnd == nullptr || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) ||
+      FAILED(AccessibleObjectFromWindow(hwnd, OBJID_CLIENT, IID_IAccessible,
+                                        reinterpret_cast<void**>(&object)))) {
+    return false;
+  }
+  VARIANT self;
+  VariantInit(&self);
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR text = nullptr;
+  const bool named = SUCCEEDED(object->get_accName(self, &text)) && text != nullptr;
+  if (named) {
+    char buffer[256] = {};
+    WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+    name = buffer;
+    SysFreeString(text);
+  }
+  object->Release();
+  return named;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: pavo-probe wait MS | where NAME | text NAME | "
-               "until NAME is|starts|not TEXT MS | box MS | taskbar | layout\n");
+               "until NAME is|starts|not TEXT MS | box MS | taskbar | layout | name NAME | "
+               "load DLL...\n");
   return 2;
 }
 
@@ -229,6 +261,21 @@ int main(int argc, char** argv) {
     GetWindowThreadProcessId(Form(), &process);
     EnumWindows(PrintTaskbarWindow, static_cast<LPARAM>(process));
     return 0;
+  }
+  if (command == "name" && argc == 3) {
+    std::string name;
+    if (!AccessibleName(Control(argv[2]), name)) {
+      return 1;
+    }
+    std::printf("%s\n", name.c_str());
+    return 0;
+  }
+  if (command == "load" && argc >= 3) {
+    int missing = 0;
+    for (int i = 2; i < argc; ++i) {
+      missing += LoadLibraryA(argv[i]) == nullptr ? 1 : 0;
+    }
+    return missing == 0 ? 0 : 1;
   }
   return Usage();
 }

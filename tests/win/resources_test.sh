@@ -11,12 +11,15 @@ fail() {
   exit 1
 }
 
-# Only the system's own DLLs.
+# Only DLLs that Windows always takes from its system folder (KnownDLLs on Windows 7 to 11):
+# any other would be looked for beside pavo.exe first. The rest is loaded at run time from
+# the system folder (planted_dll_test.sh).
 dlls=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort)
 for dll in $dlls; do
   case "$dll" in
-    KERNEL32.DLL | USER32.DLL | GDI32.DLL | WINMM.DLL | MSVCRT.DLL | COMCTL32.DLL | UXTHEME.DLL) ;;
-    *) fail "imports name $dll" ;;
+    ADVAPI32.DLL | COMDLG32.DLL | GDI32.DLL | IMM32.DLL | KERNEL32.DLL | MSVCRT.DLL | OLE32.DLL | \
+      OLEAUT32.DLL | RPCRT4.DLL | SHELL32.DLL | SHLWAPI.DLL | USER32.DLL | WS2_32.DLL) ;;
+    *) fail "imports $dll, which is no KnownDLL" ;;
   esac
 done
 

@@ -8,6 +8,7 @@
 #                                 COM12 leading to STATE/run, a short date of M/d/yy
 #   wine.sh stop-prefix STATE     ends the prefix's wineserver and the programs left in it
 #   wine.sh run STATE PROGRAM [ARGS...]   runs a Windows program there
+#   wine.sh with STATE COMMAND [ARGS...]  runs a command with Wine's environment set so
 set -uo pipefail
 command=$1
 state=$2
@@ -80,6 +81,9 @@ case "$command" in
     wineserver -k >/dev/null 2>&1
     exit 0
     ;;
+  with)
+    exec "$@"
+    ;;
   run)
     # The program's output through a file, for the same reason as above; a 32-bit program
     # that cannot start may end with status 0 without a word, which the test's own checks
@@ -96,5 +100,5 @@ case "$command" in
     exit "$status"
     ;;
 esac
-echo "usage: wine.sh start-display|stop-display|create-prefix|stop-prefix|run STATE ..." >&2
+echo "usage: wine.sh start-display|stop-display|create-prefix|stop-prefix|run|with STATE ..." >&2
 exit 2

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# pavo.exe started from a folder that also holds DLLs named like ones it uses that are not
+# among the DLLs Windows always takes from its system folder (winmm, uxtheme, oleacc,
+# comctl32), as a Downloads folder might: none of them may be loaded, and the program must
+# still work. Each is tests/win/planted_dll.cpp, which leaves a mark beside itself when
+# loaded. Windows' search order (the program's own folder first) is forced on Wine by a
+# native-first override for each name; that the plant is taken at all where a DLL is loaded
+# by its bare name is shown first, with the probe in the same folder.
+# Beside the plant pavo.exe must show its window, give a screen reader the tag box's name
+# (oleacc), open a port when Start is clicked (winmm), draw Start on the visual style's face
+# (uxtheme) and end through its exit button; Wine's load trace must show each of these DLLs
+# taken from the Windows folder.
+#   tests/win/planted_dll_test.sh PAVO_EXE PLANTED_DLL PROBE_EXE
+# Needs WINEPREFIX booted, DISPLAY with Wine's desktop on it, xdotool and ImageMagick.
+set -euo pipefail
+if [ $# -ne 3 ]; then
+  echo "usage: $0 PAVO_EXE PLANTED_DLL PROBE_EXE" >&2
+  exit 2
+fi
+pavo=$1
+planted=$2
+probe_exe=$3
+names=(winmm uxtheme oleacc comctl32)
+
+dir=$(mktemp -d "${TMPDIR:-/tmp}/pavo-planted.XXXXXX")
+pavo_pid=
+cleanup() {
+  if [ -n "$pavo_pid" ]; then
+    kill "$pavo_pid" 2>/dev/null || true
+    wait "$pavo_pid" 2>/dev/null || true
+  fi
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+fail() {
+  echo "planted_dll_test: $*" >&2
+  exit 1
+}
+cp "$pavo" "$dir/pavo.exe"
+cp "$probe_exe" "$dir/probe.exe"
+for name in "${names[@]}"; do
+  cp "$planted" "$dir/$name.dll"
+done
+native_first=$(IFS=,; echo "${names[*]}")
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}$native_first=n,b"
+probe() { wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
+marks() { find "$dir" -maxdepth 1 -iname "${1:-*}.loaded" -printf '%f '; }
+
+# The control: loaded by its bare name from this folder, each planted DLL leaves its mark.
+(cd "$dir" && wine probe.exe load "${names[@]/%/.dll}" >/dev/null 2>&1) || true
+for name in "${names[@]}"; do
+  [ -n "$(marks "$name.dll")" ] ||
+    fail "Wine did not load the planted $name.dll by its name: this check would prove nothing"
+done
+rm -f "$dir"/*.loaded
+
+(cd "$dir" && WINEDEBUG=+loaddll exec wine pavo.exe >"$dir/pavo.log" 2>&1) &
+pavo_pid=$!
+probe wait 30000 >/dev/null || fail "the window did not come up"
+[ "$(probe name Edit1)" = Tag ] || fail "no accessible name for the tag box"
+read -r x y < <(probe where Button2)
+xdotool mousemove "$x" "$y" click 1 mousemove 0 0
+# The port is opened whether or not it exists: the box then changes from its stored text.
+probe until Edit1 not Edit1 30000 >/dev/null || fail "Start did nothing"
+probe until Button2 is Start 30000 >/dev/null || fail "Start did not come back"
+# The classic drawing fills the face with the window's own colour; the visual style's differs.
+read -r cx cy _ < <(probe wait 0)
+read -r bx by < <(probe where Button2)
+face=$(import -window root -crop "20x2+$((bx - 10))+$((by + 8))" +repage txt:- |
+  sed -n 's/.* \(#[0-9A-F]\{6\}\).*/\1/p' | sort | uniq -c | sort -rn | awk 'NR == 1 {print $2}')
+window=$(import -window root -crop "1x1+$((cx + 4))+$((cy + 250))" +repage txt:- |
+  sed -n 's/.* \(#[0-9A-F]\{6\}\).*/\1/p')
+if [ -z "$face" ] || [ "$face" = "$window" ]; then
+  fail "Start is drawn without the visual style (face $face, window $window)"
+fi
+read -r x y < <(probe where Button4)
+# The pointer is left where no later window's control will be.
+xdotool mousemove "$x" "$y" click 1 mousemove 0 0
+for _ in $(seq 300); do
+  kill -0 "$pavo_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$pavo_pid" 2>/dev/null && fail "pavo.exe still runs after exit was clicked"
+status=0
+wait "$pavo_pid" || status=$?
+pavo_pid=
+[ "$status" -eq 0 ] || fail "pavo.exe ended with status $status"
+
+[ -z "$(marks)" ] || fail "pavo.exe loaded the DLLs planted beside it: $(marks)"
+for name in "${names[@]}"; do
+  grep -qi "Loaded L\"C:\\\\\\\\windows\\\\\\\\.*\\\\\\\\$name\\.dll\"" "$dir/pavo.log" ||
+    fail "pavo.exe did not load $name.dll from the Windows folder"
+done
+echo "planted_dll_test: pavo.exe beside planted ${names[*]}: none loaded, the program works"
