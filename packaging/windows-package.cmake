@@ -76,11 +76,12 @@ elseif(KIND STREQUAL "msi")
   configure_file(${WXS} ${stage}/${name}/pavo.wxs @ONLY)
   # wixl dates the package by the clock (the summary's "created" and "last saved"): the
   # clock stands still at SOURCE_DATE_EPOCH for it, and for msibuild, which sets the
-  # package code in place of wixl's.
+  # package code in place of wixl's. (string(TIMESTAMP) gives SOURCE_DATE_EPOCH when set.)
   string(TIMESTAMP frozen "%Y-%m-%d %H:%M:%S" UTC)
   run(${FAKETIME} -f "${frozen}" ${WIXL} -a x86 -o ${OUTPUT}.new pavo.wxs
       WORKING_DIRECTORY ${stage}/${name})
-  # (The template, "Intel;1033": a 32-bit package in U.S. English, needs the semicolon kept.)
+  # Not through run(), whose argument list would split the template "Intel;1033" (a 32-bit
+  # package in U.S. English) at its semicolon.
   execute_process(COMMAND ${FAKETIME} -f "${frozen}" ${MSIBUILD} ${OUTPUT}.new
                           -s "pavo ${PAVO_MSI_VERSION}" "the pavo developers" "Intel;1033"
                           "{${package_code}}"
