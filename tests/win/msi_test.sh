@@ -68,7 +68,7 @@ msiinfo extract "$msi" "Icon.$link_icon" >"$logs/package/$link_icon"
 
 win() { wine "$@" 2>>"$logs/wine.log" | tr -d '\r'; }
 unix_path() { winepath -u "$1" 2>>"$logs/wine.log"; }
-# Installed programs as the Uninstall key lists them: key name, then each value "NAME=VALUE".
+# The installed programs named pavo: their keys under Uninstall (the product codes).
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 pavo_entries() {
   win reg query "$uninstall_key" /s | awk '
