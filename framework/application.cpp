@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "framework/frontend.h"
+
 void TApplication::AddForm(TForm* form, std::function<void()> clearReference) {
   forms_.push_back({form, std::move(clearReference)});
   if (mainForm_ == nullptr) {
@@ -32,12 +34,12 @@ void TApplication::SetOnDisplayLost(std::function<void()> handler) {
   onDisplayLost_ = std::move(handler);
 }
 
-void TApplication::EndAfterDisplayLost() {
-  if (onDisplayLost_) {
-    onDisplayLost_();
+void ApplicationFrontEnd::EndAfterDisplayLost(TApplication& application) {
+  if (application.onDisplayLost_) {
+    application.onDisplayLost_();
   }
   std::fflush(nullptr);
-  std::_Exit(DisplayLostExitCode);
+  std::_Exit(TApplication::DisplayLostExitCode);
 }
 
 void TApplication::ShowException(const std::exception& exception) {

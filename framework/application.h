@@ -54,8 +54,7 @@ class TApplication {
   static constexpr int DisplayLostExitCode = 1;
   // What must not outlive the process when the toolkit ends it from inside the message
   // loop (the display connection broke: the X server ended, the client was killed). The
-  // handler runs once; then the process ends at once with DisplayLostExitCode, without
-  // the destructors of static objects, which would reach for the display that is gone.
+  // handler runs once; then the process ends at once with DisplayLostExitCode.
   void SetOnDisplayLost(std::function<void()> handler);
   // Dispatches the events pending now (handlers may run nested), never waits for more.
   void ProcessMessages();
@@ -73,8 +72,6 @@ class TApplication {
   void HandleClick(const TNotifyEvent& handler, TObject* sender);
   // How many click handlers are on the stack.
   int HandlerDepth() const { return handlerDepth_; }
-  // Called by the main form once it has closed: ends Run.
-  void MainFormClosed();
   // Destroys the forms, newest first, and clears their references.
   void DestroyForms();
   // Ends the application: destroys the forms, then the toolkit's application object if
@@ -85,13 +82,10 @@ class TApplication {
   // The toolkit's side of the application object, defined by the front end.
   struct Native;
 
-  // For the front end: the main window has been destroyed from outside, and the
-  // application is to end.
-  void MainWindowDestroyed();
-  // For the front end: the process is ending from inside Run.
-  [[noreturn]] void EndAfterDisplayLost();
-
  private:
+  // What the front ends tell the application object (framework/frontend.h).
+  friend struct ApplicationFrontEnd;
+
   void AddForm(TForm* form, std::function<void()> clearReference);
   void ShowErrorBox(const std::string& message);
 

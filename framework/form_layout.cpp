@@ -18,8 +18,8 @@ TControl* CreateComponent(const TComponentDesc& desc, TForm& form,
       }
       button->SetOnClick(handler->second);
     }
-    if (!desc.font.empty()) {
-      button->SetFontColor(desc.font.front().color);
+    if (desc.font) {
+      button->SetFontColor(desc.font->color);
     }
     control = button;
   } else if (desc.className == "TEdit") {
@@ -40,8 +40,8 @@ TControl* CreateComponent(const TComponentDesc& desc, TForm& form,
   }
   control->SetName(desc.name);
   control->SetBounds(desc.left, desc.top, desc.width, desc.height);
-  if (!desc.font.empty()) {
-    control->SetFont(desc.font.front());
+  if (desc.font) {
+    control->SetFont(*desc.font);
   }
   if (auto* label = dynamic_cast<TLabel*>(control)) {
     // Sized by its caption once it has its font and place.

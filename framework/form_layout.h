@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ struct TComponentDesc {
   int left, top, width, height;
   std::string text;                // caption or text
   int tabOrder;                    // -1: not a tab stop
-  std::vector<TFont> font;         // empty: the form's font; else one entry, its own font
+  std::optional<TFont> font;       // a font of its own, or none: the form's
   std::vector<std::string> items;  // combo box items
   std::string onClick;             // name of the click handler, empty for none
   std::string accessibleName;      // what a screen reader calls it; empty: its caption

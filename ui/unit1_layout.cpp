@@ -31,7 +31,7 @@ const TFormDesc& Form1Layout() {
            25,
            "Start",
            6,
-           {{"MS Sans Serif", -13, clWindowText}},
+           TFont{"MS Sans Serif", -13, clWindowText},
            {},
            "Button2Click",
            ""},

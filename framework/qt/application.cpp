@@ -1,5 +1,7 @@
 #include "framework/application.h"
 
+#include "framework/frontend.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QByteArray>
@@ -49,6 +51,21 @@ constexpr std::uint8_t XcbDestroyNotifyType = 17;
 // The X server sets this bit on events that another client sent.
 constexpr std::uint8_t XcbSentEventBit = 0x80;
 
+// The main window has been destroyed from outside: the application is to end. Closed from
+// the event loop rather than from inside the toolkit's event filter; a running handler sees
+// Terminated() and returns first.
+void MainWindowDestroyed(TApplication& application) {
+  if (application.WindowLost()) {
+    return;
+  }
+  ApplicationFrontEnd::MarkWindowLost(application);
+  QTimer::singleShot(0, NativeWidget(application.MainForm()), [&application] {
+    if (application.MainForm() != nullptr) {
+      application.MainForm()->Close();
+    }
+  });
+}
+
 // Watches the display for the main window being destroyed by another client (xdotool
 // windowclose, a misbehaving window manager): the toolkit carries on as if the window
 // were still there, and nothing would ever end the process or free what it holds.
@@ -65,7 +82,7 @@ class MainWindowWatch : public QAbstractNativeEventFilter {
     const WId window = main != nullptr ? NativeWidget(main)->internalWinId() : 0;
     if ((event->responseType & ~XcbSentEventBit) == XcbDestroyNotifyType && window != 0 &&
         event->window == window) {
-      application_.MainWindowDestroyed();
+      MainWindowDestroyed(application_);
     }
     return false;
   }
@@ -80,7 +97,7 @@ void EndedInsideRun() {
   if (runningApplication != nullptr) {
     TApplication* application = runningApplication;
     runningApplication = nullptr;
-    application->EndAfterDisplayLost();
+    ApplicationFrontEnd::EndAfterDisplayLost(*application);
   }
 }
 
@@ -161,20 +178,6 @@ void TApplication::Run() {
   running_ = false;
 }
 
-void TApplication::MainWindowDestroyed() {
-  if (windowLost_) {
-    return;
-  }
-  windowLost_ = true;
-  // Closed from the event loop rather than from inside the toolkit's event filter; a
-  // running handler sees Terminated() and returns first.
-  QTimer::singleShot(0, NativeWidget(mainForm_), [this] {
-    if (mainForm_ != nullptr) {
-      mainForm_->Close();
-    }
-  });
-}
-
 void TApplication::ProcessMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
@@ -203,10 +206,4 @@ void TApplication::ShowErrorBox(const std::string& message) {
 bool TApplication::AskRetry(const std::string& message) {
   return ShowBox(mainForm_, title_, QMessageBox::Warning, message,
                  QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
-}
-
-void TApplication::MainFormClosed() {
-  if (running_) {
-    QCoreApplication::exit(0);
-  }
 }

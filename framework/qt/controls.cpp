@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "framework/application.h"
+#include "framework/frontend.h"
 #include "framework/qt/native.h"
 
 namespace {
@@ -53,8 +54,8 @@ class FormWidget : public QWidget {
       return;
     }
     event->accept();
-    if (Application->MainForm() == form_) {
-      Application->MainFormClosed();
+    if (Application->MainForm() == form_ && ApplicationFrontEnd::Running(*Application)) {
+      QCoreApplication::exit(0);
     }
   }
 

@@ -12,7 +12,7 @@
 
 namespace {
 
-// oleacc.dll is no KnownDLL: loaded from the system folder (system_dlls.cpp), and only once a
+// oleacc.dll is no KnownDLL: loaded from the system folder (native.cpp), and only once a
 // screen reader asks, as are the COM functions the answer needs. All null where one is missing:
 // the control then answers as a standard one.
 struct AccessibilityFunctions {

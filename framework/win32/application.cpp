@@ -2,19 +2,33 @@
 
 #include <string>
 
+#include "framework/frontend.h"
 #include "framework/win32/native.h"
 
-struct TApplication::Native {
-  // The application's own window: it carries the title on the task bar and owns the forms,
-  // so that the forms' captions stay their own.
-  HWND window = nullptr;
-};
+// The application's own window (ApplicationWindow()) carries the title on the task bar and
+// owns the forms, so that the forms' captions stay their own.
+struct TApplication::Native {};
 
 namespace {
 
 TApplication theApplication;
-HWND applicationWindow = nullptr;
 constexpr const char* kApplicationClass = "TApplication";
+
+// Whether msg is a key that moves the focus between a form's controls (Tab and the like),
+// handled as such.
+bool IsFormNavigation(MSG& msg) {
+  HWND top = GetAncestor(msg.hwnd, GA_ROOT);
+  if (top == nullptr || top == ApplicationWindow()) {
+    return false;
+  }
+  char className[16] = {};
+  GetClassNameA(top, className, sizeof className);
+  // Message boxes handle their own keys.
+  if (std::string(className) == "#32770") {
+    return false;
+  }
+  return IsDialogMessageA(top, &msg) != FALSE;
+}
 
 LRESULT CALLBACK ApplicationProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   TForm* main = Application != nullptr ? Application->MainForm() : nullptr;
@@ -57,6 +71,11 @@ LRESULT CALLBACK ApplicationProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         main->Close();
       }
       return 0;
+    case kMainFormClosed:
+      if (Application != nullptr && ApplicationFrontEnd::Running(*Application)) {
+        PostQuitMessage(0);
+      }
+      return 0;
     default:
       break;
   }
@@ -74,25 +93,6 @@ void Dispatch(MSG& msg) {
 
 TApplication* Application = &theApplication;
 
-HWND ApplicationWindow() {
-  return applicationWindow;
-}
-
-bool IsFormNavigation(MSG& msg) {
-  // Tab, arrows and the like move between the controls of the form they are typed in.
-  HWND top = GetAncestor(msg.hwnd, GA_ROOT);
-  if (top == nullptr || top == applicationWindow) {
-    return false;
-  }
-  char className[16] = {};
-  GetClassNameA(top, className, sizeof className);
-  // Message boxes handle their own keys.
-  if (std::string(className) == "#32770") {
-    return false;
-  }
-  return IsDialogMessageA(top, &msg) != FALSE;
-}
-
 TApplication::TApplication() : native_(std::make_unique<Native>()) {
   // The program's own application object is constructed before main: the restriction
   // holds for every DLL loaded after pavo.exe's imports.
@@ -105,15 +105,14 @@ TApplication::~TApplication() {
 
 void TApplication::Finalize() {
   DestroyForms();
-  if (native_->window != nullptr) {
-    DestroyWindow(native_->window);
-    native_->window = nullptr;
-    applicationWindow = nullptr;
+  if (ApplicationWindow() != nullptr) {
+    DestroyWindow(ApplicationWindow());
+    SetApplicationWindow(nullptr);
   }
 }
 
 void TApplication::Initialize() {
-  if (native_->window != nullptr) {
+  if (ApplicationWindow() != nullptr) {
     return;
   }
   // The controls of Common Controls 6, which the manifest asks for. (The manifest also
@@ -139,18 +138,17 @@ void TApplication::Initialize() {
   wc.lpszClassName = kApplicationClass;
   RegisterClassExA(&wc);
   // No size and off to the middle of the screen: only its task bar button is seen.
-  native_->window =
+  SetApplicationWindow(
       CreateWindowExA(0, kApplicationClass, title_.c_str(),
                       WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
                       GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0,
-                      nullptr, nullptr, wc.hInstance, nullptr);
-  applicationWindow = native_->window;
+                      nullptr, nullptr, wc.hInstance, nullptr));
 }
 
 void TApplication::SetTitle(const std::string& title) {
   title_ = title;
-  if (native_->window != nullptr) {
-    SetWindowTextA(native_->window, title.c_str());
+  if (ApplicationWindow() != nullptr) {
+    SetWindowTextA(ApplicationWindow(), title.c_str());
   }
 }
 
@@ -158,8 +156,8 @@ void TApplication::Run() {
   if (mainForm_ == nullptr) {
     return;
   }
-  if (native_->window != nullptr) {
-    ShowWindow(native_->window, SW_SHOWNOACTIVATE);
+  if (ApplicationWindow() != nullptr) {
+    ShowWindow(ApplicationWindow(), SW_SHOWNOACTIVATE);
   }
   mainForm_->Show();
   SetForegroundWindow(mainForm_->Impl().hwnd);
@@ -184,18 +182,12 @@ void TApplication::ProcessMessages() {
 }
 
 void TApplication::ShowErrorBox(const std::string& message) {
-  HWND owner = mainForm_ != nullptr ? mainForm_->Impl().hwnd : native_->window;
+  HWND owner = mainForm_ != nullptr ? mainForm_->Impl().hwnd : ApplicationWindow();
   MessageBoxA(owner, message.c_str(), title_.c_str(), MB_OK | MB_ICONERROR);
 }
 
 bool TApplication::AskRetry(const std::string& message) {
-  HWND owner = mainForm_ != nullptr ? mainForm_->Impl().hwnd : native_->window;
+  HWND owner = mainForm_ != nullptr ? mainForm_->Impl().hwnd : ApplicationWindow();
   return MessageBoxA(owner, message.c_str(), title_.c_str(), MB_RETRYCANCEL | MB_ICONWARNING) ==
          IDRETRY;
-}
-
-void TApplication::MainFormClosed() {
-  if (running_) {
-    PostQuitMessage(0);
-  }
 }

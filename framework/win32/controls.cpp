@@ -6,6 +6,26 @@
 
 namespace {
 
+// Pixels at 96 dpi to pixels on this screen.
+int ScaleToScreen(int pixels) {
+  static const int dpi = [] {
+    HDC screen = GetDC(nullptr);
+    const int value = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return value > 0 ? value : 96;
+  }();
+  return MulDiv(pixels, dpi, 96);
+}
+
+// A colour as GDI draws it: system colours from the current scheme.
+COLORREF ColorToRGB(TColor color) {
+  const auto value = static_cast<std::uint32_t>(color);
+  if ((value & 0xFF000000u) == 0xFF000000u) {
+    return GetSysColor(static_cast<int>(value & 0xFFu));
+  }
+  return static_cast<COLORREF>(value & 0x00FFFFFFu);
+}
+
 HINSTANCE Instance() {
   return GetModuleHandleA(nullptr);
 }
@@ -41,7 +61,7 @@ TControl* ControlOf(HWND hwnd) {
   return reinterpret_cast<TControl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
 }
 
-// The visual styles' drawing functions, from the system folder (see system_dlls.cpp); all
+// The visual styles' drawing functions, from the system folder (see native.cpp); all
 // null where uxtheme.dll or one of them is missing, and buttons are drawn the classic way.
 struct ThemeFunctions {
   decltype(&::OpenThemeData) open;
@@ -193,8 +213,8 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE:
       if (form->CloseQuery()) {
         ShowWindow(hwnd, SW_HIDE);
-        if (Application->MainForm() == form) {
-          Application->MainFormClosed();
+        if (Application->MainForm() == form && ApplicationWindow() != nullptr) {
+          SendMessageA(ApplicationWindow(), kMainFormClosed, 0, 0);
         }
       }
       return 0;
@@ -251,31 +271,6 @@ void FitLabel(HWND hwnd) {
 }
 
 }  // namespace
-
-HICON ProgramIcon(int sizeMetric) {
-  const int size = GetSystemMetrics(sizeMetric);
-  auto icon = static_cast<HICON>(
-      LoadImageA(Instance(), MAKEINTRESOURCEA(kProgramIconId), IMAGE_ICON, size, size, LR_SHARED));
-  return icon != nullptr ? icon : LoadIcon(nullptr, IDI_APPLICATION);
-}
-
-int ScaleToScreen(int pixels) {
-  static const int dpi = [] {
-    HDC screen = GetDC(nullptr);
-    const int value = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return value > 0 ? value : 96;
-  }();
-  return MulDiv(pixels, dpi, 96);
-}
-
-COLORREF ColorToRGB(TColor color) {
-  const auto value = static_cast<std::uint32_t>(color);
-  if ((value & 0xFF000000u) == 0xFF000000u) {
-    return GetSysColor(static_cast<int>(value & 0xFFu));
-  }
-  return static_cast<COLORREF>(value & 0x00FFFFFFu);
-}
 
 // --- TControl
 

@@ -35,24 +35,23 @@ class TWidgetImpl {
   bool refocus = false;
 };
 
+// What the application object (application.cpp) and the forms and controls (controls.cpp)
+// share is here (native.cpp); neither calls the other's functions.
+
 // The program's icon among its resources (app/win32/pavo.rc.in).
 constexpr int kProgramIconId = 1;
 // The program's icon in the size of the given metric (SM_CXICON, SM_CXSMICON); Windows'
 // generic one when the program carries none.
 HICON ProgramIcon(int sizeMetric);
-// Pixels at 96 dpi to pixels on this screen.
-int ScaleToScreen(int pixels);
-// A colour as GDI draws it: system colours from the current scheme.
-COLORREF ColorToRGB(TColor color);
 // The hidden-caption window that stands for the application on the task bar and owns
-// the forms (null before Initialize).
+// the forms: made by the application object's Initialize, null before and after.
 HWND ApplicationWindow();
-// Whether msg is a key that moves the focus between a form's controls (Tab and the like)
-// and has been handled as such.
-bool IsFormNavigation(MSG& msg);
+void SetApplicationWindow(HWND window);
+// Sent by the main form to the application window once it has closed: Run returns.
+constexpr UINT kMainFormClosed = WM_APP + 1;
 
 // Restricts the DLLs loaded from now on to the system folder; called before anything else
-// runs (see system_dlls.cpp).
+// runs (see native.cpp).
 void RestrictDllSearch();
 // A DLL that is no KnownDLL, loaded from the system folder alone; null where it is missing.
 HMODULE LoadSystemLibrary(const wchar_t* name);

@@ -8,6 +8,26 @@
 
 #include "framework/win32/native.h"
 
+namespace {
+HWND applicationWindow = nullptr;
+}  // namespace
+
+HICON ProgramIcon(int sizeMetric) {
+  const int size = GetSystemMetrics(sizeMetric);
+  auto icon =
+      static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kProgramIconId),
+                                    IMAGE_ICON, size, size, LR_SHARED));
+  return icon != nullptr ? icon : LoadIcon(nullptr, IDI_APPLICATION);
+}
+
+HWND ApplicationWindow() {
+  return applicationWindow;
+}
+
+void SetApplicationWindow(HWND window) {
+  applicationWindow = window;
+}
+
 void RestrictDllSearch() {
   // Also the loads that system DLLs make on their own (Common Controls loads the visual
   // styles' DLL). Windows 7 without update KB2533623 lacks the function, so it is looked up
