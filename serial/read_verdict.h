@@ -8,17 +8,13 @@
 
 namespace platform {
 
-// The Win32 error codes drivers answer with, by value, so that the decision and its tests
-// build on every system.
+// The Win32 error codes the decision tells apart, by value, so that it and its tests build
+// on every system.
 namespace win32_error {
 constexpr std::uint32_t InvalidFunction = 1;
-constexpr std::uint32_t AccessDenied = 5;
-constexpr std::uint32_t NotReady = 21;
-constexpr std::uint32_t BadCommand = 22;
 constexpr std::uint32_t NotSupported = 50;
 constexpr std::uint32_t InvalidParameter = 87;
 constexpr std::uint32_t OperationAborted = 995;
-constexpr std::uint32_t DeviceRemoved = 1617;
 }  // namespace win32_error
 
 // What a driver answered to one call.
