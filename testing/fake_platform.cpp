@@ -22,59 +22,20 @@ std::string SettingsText(const platform::LineSettings& settings) {
          (settings.HardwareFlowControl ? " rts/cts" : "");
 }
 
+std::string HexNumber(std::uint32_t value, const char* format) {
+  char text[16];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
 }  // namespace
 
 std::string Hex(const Bytes& bytes) {
   std::string text;
-  char pair[4];
   for (std::uint8_t b : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X", b);
-    if (!text.empty()) {
-      text += ' ';
-    }
-    text += pair;
+    text += (text.empty() ? "" : " ") + HexNumber(b, "%02X");
   }
   return text;
-}
-
-std::string Call::ToString() const {
-  const std::string target = port.empty() ? "#" + std::to_string(handle) : port;
-  std::string s = function + "(";
-  if (function == "CreateFile") {
-    char access[16];
-    std::snprintf(access, sizeof access, "0x%08X", numbers.at(0));
-    s += text + ", " + access + ", " + std::to_string(numbers.at(1)) + ", " +
-         std::to_string(numbers.at(2)) + ", " + std::to_string(numbers.at(3)) + ")";
-  } else if (function == "SetCommTimeouts") {
-    s += target + ", ";
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-      s += (i ? "/" : "") + std::to_string(numbers[i]);
-    }
-    s += ")";
-  } else if (function == "SetCommState") {
-    s += target + ", " + text + ")";
-  } else if (function == "BuildCommDCB") {
-    s += text + ")";
-  } else if (function == "WriteFile") {
-    s += target + ", " + (bytes.empty() ? std::string("0 bytes") : Hex(bytes)) + ")";
-  } else if (function == "ReadFile") {
-    s += target + ", " + std::to_string(numbers.at(0)) +
-         ") = " + (bytes.empty() ? std::string("none") : Hex(bytes));
-  } else if (function == "Sleep") {
-    s += std::to_string(numbers.at(0)) + ")";
-  } else if (function == "PurgeComm") {
-    char flags[16];
-    std::snprintf(flags, sizeof flags, "0x%X", numbers.at(0));
-    s += target + ", " + flags + ")";
-  } else if (function == "TimeGetTime") {
-    s += ") = " + std::to_string(numbers.at(0));
-  } else {
-    s += target + ")";
-  }
-  if (!result) {
-    s += " -> false";
-  }
-  return s;
 }
 
 void FakePort::Receive(const Bytes& bytes, std::uint64_t delay) {
@@ -86,8 +47,7 @@ void FakePort::ReceiveAt(std::uint64_t time, const Bytes& bytes) {
   auto at = std::upper_bound(input_.begin(), input_.end(), time,
                              [](std::uint64_t t, const Arrival& a) { return t < a.time; });
   for (std::uint8_t b : bytes) {
-    at = input_.insert(at, Arrival{time, b});
-    ++at;
+    at = input_.insert(at, Arrival{time, b}) + 1;
   }
 }
 
@@ -133,10 +93,9 @@ void FakePlatform::Advance(std::uint64_t ms) {
 std::vector<std::string> FakePlatform::Trace(std::initializer_list<const char*> skip) const {
   std::vector<std::string> lines;
   for (const Call& call : calls_) {
-    const bool skipped = std::any_of(skip.begin(), skip.end(),
-                                     [&](const char* name) { return call.function == name; });
-    if (!skipped) {
-      lines.push_back(call.ToString());
+    if (std::none_of(skip.begin(), skip.end(),
+                     [&](const char* name) { return call.function == name; })) {
+      lines.push_back(call.text);
     }
   }
   return lines;
@@ -148,38 +107,40 @@ std::size_t FakePlatform::Count(const std::string& function) const {
 }
 
 FakePort* FakePlatform::Find(platform::Handle h) {
-  if (h == platform::InvalidHandle) {
-    return nullptr;
+  // Almost every call is on the port found last.
+  if (found_ != nullptr && found_->handle_ == h && h != platform::InvalidHandle) {
+    return found_;
   }
+  found_ = nullptr;
   for (auto& entry : ports_) {
-    if (entry.second->handle_ == h) {
-      return entry.second.get();
+    if (h != platform::InvalidHandle && entry.second->handle_ == h) {
+      found_ = entry.second.get();
     }
   }
   for (auto& port : removed_) {
-    if (port->handle_ == h) {
-      return port.get();
+    if (h != platform::InvalidHandle && port->handle_ == h) {
+      found_ = port.get();
     }
   }
-  return nullptr;
+  return found_;
 }
 
-Call& FakePlatform::Record(const char* function, FakePort* port) {
-  // Not recording: the caller fills a scratch call that nobody reads, which keeps the
-  // memory of its members from one call to the next.
-  static Call discarded;
-  if (!Recording) {
-    return discarded;
+bool FakePlatform::Log(const char* function, platform::Handle h, const std::string& args, bool ok) {
+  if (Recording) {
+    const FakePort* port = Find(h);
+    std::string target = port != nullptr ? port->name_ : "#" + std::to_string(h);
+    if (h == platform::InvalidHandle) {
+      target.clear();  // a call on no port
+    }
+    const char* separator = !target.empty() && !args.empty() ? ", " : "";
+    Call call;
+    call.time = now_;
+    call.function = function;
+    call.text = std::string(function) + "(" + target + separator + args + ")";
+    call.text += ok ? "" : " -> false";
+    calls_.push_back(std::move(call));
   }
-  Call call;
-  call.time = now_;
-  call.function = function;
-  if (port != nullptr) {
-    call.port = port->name_;
-    call.handle = port->handle_;
-  }
-  calls_.push_back(std::move(call));
-  return calls_.back();
+  return ok;
 }
 
 void FakePlatform::RunDue() {
@@ -188,14 +149,10 @@ void FakePlatform::RunDue() {
 
 void FakePlatform::AdvanceTo(std::uint64_t time) {
   while (!actions_.empty()) {
-    auto next = actions_.end();
-    for (auto it = actions_.begin(); it != actions_.end(); ++it) {
-      if (it->time <= time && (next == actions_.end() || it->time < next->time ||
-                               (it->time == next->time && it->order < next->order))) {
-        next = it;
-      }
-    }
-    if (next == actions_.end()) {
+    const auto next = std::min_element(actions_.begin(), actions_.end(), [](auto& a, auto& b) {
+      return a.time < b.time || (a.time == b.time && a.order < b.order);
+    });
+    if (next->time > time) {
       break;
     }
     now_ = std::max(now_, next->time);
@@ -206,23 +163,13 @@ void FakePlatform::AdvanceTo(std::uint64_t time) {
   now_ = std::max(now_, time);
 }
 
+// Called by a read that has taken every byte due by now: the next arrival is the queue's front.
 std::uint64_t FakePlatform::NextEvent(const FakePort* port) const {
-  std::uint64_t next = kNever;
+  std::uint64_t next = std::max(port->failReadsFrom_, now_);
   for (const Action& action : actions_) {
     next = std::min(next, std::max(action.time, now_));
   }
-  if (port != nullptr) {
-    for (const auto& arrival : port->input_) {
-      if (arrival.time > now_) {
-        next = std::min(next, arrival.time);
-        break;
-      }
-    }
-    if (port->failReadsFrom_ > now_) {
-      next = std::min(next, port->failReadsFrom_);
-    }
-  }
-  return next;
+  return port->input_.empty() ? next : std::min(next, port->input_.front().time);
 }
 
 platform::Handle FakePlatform::CreateFile(const std::string& name, std::uint32_t desiredAccess,
@@ -243,120 +190,105 @@ platform::Handle FakePlatform::CreateFile(const std::string& name, std::uint32_t
     port->handle_ = nextHandle_++;
     ++port->opens_;
   }
-  Call& call = Record("CreateFile", opens ? port : nullptr);
-  call.text = name;
-  call.numbers = {desiredAccess, shareMode, creationDisposition, flagsAndAttributes};
-  call.result = opens;
+  Log("CreateFile", platform::InvalidHandle,
+      name + ", " + HexNumber(desiredAccess, "0x%08X") + ", " + std::to_string(shareMode) + ", " +
+          std::to_string(creationDisposition) + ", " + std::to_string(flagsAndAttributes),
+      opens);
   return opens ? port->handle_ : platform::InvalidHandle;
 }
 
 bool FakePlatform::GetCommTimeouts(platform::Handle h, platform::CommTimeouts& timeouts) {
   FakePort* port = Find(h);
-  Call& call = Record("GetCommTimeouts", port);
-  call.handle = h;
-  call.result = port != nullptr;
   if (port != nullptr) {
     timeouts = port->Timeouts;
   }
-  return port != nullptr;
+  return Log("GetCommTimeouts", h, "", port != nullptr);
 }
 
 bool FakePlatform::SetCommTimeouts(platform::Handle h, const platform::CommTimeouts& timeouts) {
   FakePort* port = Find(h);
-  Call& call = Record("SetCommTimeouts", port);
-  call.handle = h;
-  call.numbers = {timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
-                  timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
-                  timeouts.WriteTotalTimeoutConstant};
   const bool ok = port != nullptr && !port->RefuseTimeouts;
-  call.result = ok;
   if (ok) {
     port->Timeouts = timeouts;
   }
-  return ok;
+  const platform::CommTimeouts& t = timeouts;
+  return Log("SetCommTimeouts", h,
+             std::to_string(t.ReadIntervalTimeout) + "/" +
+                 std::to_string(t.ReadTotalTimeoutMultiplier) + "/" +
+                 std::to_string(t.ReadTotalTimeoutConstant) + "/" +
+                 std::to_string(t.WriteTotalTimeoutMultiplier) + "/" +
+                 std::to_string(t.WriteTotalTimeoutConstant),
+             ok);
 }
 
 bool FakePlatform::GetCommState(platform::Handle h, platform::LineSettings& settings) {
   FakePort* port = Find(h);
-  Call& call = Record("GetCommState", port);
-  call.handle = h;
-  call.result = port != nullptr;
   if (port != nullptr) {
     settings = port->Settings;
   }
-  return port != nullptr;
+  return Log("GetCommState", h, "", port != nullptr);
 }
 
 bool FakePlatform::BuildCommDCB(const char* definition, platform::LineSettings& settings) {
-  const bool ok = ParseModeString(definition, settings);
-  Call& call = Record("BuildCommDCB", nullptr);
-  call.text = definition != nullptr ? definition : "(null)";
-  call.result = ok;
-  return ok;
+  return Log("BuildCommDCB", platform::InvalidHandle, definition != nullptr ? definition : "(null)",
+             ParseModeString(definition, settings));
 }
 
 bool FakePlatform::SetCommState(platform::Handle h, const platform::LineSettings& settings) {
   FakePort* port = Find(h);
-  Call& call = Record("SetCommState", port);
-  call.handle = h;
-  if (Recording) {
-    call.text = SettingsText(settings);
-  }
   const bool ok = port != nullptr && !port->RefuseSettings;
-  call.result = ok;
   if (ok) {
     port->Settings = settings;
   }
-  return ok;
+  return Log("SetCommState", h, Recording ? SettingsText(settings) : "", ok);
 }
 
 bool FakePlatform::WriteFile(platform::Handle h, const void* data, std::uint32_t count,
                              std::uint32_t& written) {
   FakePort* port = Find(h);
   const auto* begin = static_cast<const std::uint8_t*>(data);
-  Bytes bytes(begin, begin + count);
-  Call& call = Record("WriteFile", port);
-  call.handle = h;
-  call.numbers = {count};
-  if (Recording) {
-    call.bytes = bytes;
-  }
   const bool ok = port != nullptr && now_ < port->failWritesFrom_;
-  call.result = ok;
   written = ok ? count : 0;
   if (ok) {
-    port->line_.insert(port->line_.end(), bytes.begin(), bytes.end());
-    if (port->OnWrite) {
-      port->OnWrite(*port, bytes);
-    }
+    port->line_.insert(port->line_.end(), begin, begin + count);
+  }
+  if (Recording) {
+    const Bytes bytes(begin, begin + count);
+    Log("WriteFile", h, count == 0 ? "0 bytes" : Hex(bytes), ok);
+    calls_.back().bytes = bytes;
+  }
+  if (ok && port->OnWrite) {
+    port->OnWrite(*port, Bytes(begin, begin + count));
   }
   return ok;
 }
 
 bool FakePlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t count,
                             std::uint32_t& read) {
-  read = 0;
-  FakePort* port = Find(h);
+  // Recorded where it began; what it read is added when it ends.
   const std::size_t index = calls_.size();
   if (Recording) {
-    Call& call = Record("ReadFile", port);
-    call.handle = h;
-    call.numbers = {count};
+    Log("ReadFile", h, std::to_string(count), true);
   }
   auto* out = static_cast<std::uint8_t*>(buffer);
-  // Ends the read with `read` bytes in the buffer.
-  auto finish = [&](bool ok) {
-    if (Recording && index < calls_.size()) {
-      calls_[index].result = ok;
-      calls_[index].bytes.assign(out, out + read);
-    }
-    return ok;
-  };
+  read = 0;
+  const bool ok = Read(Find(h), out, count, read);
+  if (Recording) {
+    Call& call = calls_[index];
+    call.number = count;
+    call.bytes.assign(out, out + read);
+    call.text += " = " + (read == 0 ? std::string("none") : Hex(call.bytes));
+    call.text += ok ? "" : " -> false";
+  }
+  return ok;
+}
+
+bool FakePlatform::Read(FakePort* port, std::uint8_t* out, std::uint32_t count,
+                        std::uint32_t& read) {
   if (port == nullptr) {
-    return finish(false);
+    return false;
   }
   RunDue();
-
   // A total time-out of multiplier * count + constant, none when both are 0 (the read then
   // waits for all its bytes): the time-outs the program puts on a port, and those it finds.
   const platform::CommTimeouts t = port->Timeouts;
@@ -365,21 +297,18 @@ bool FakePlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t coun
     deadline =
         now_ + std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
   }
-
   for (;;) {
     if (now_ >= port->failReadsFrom_) {
       port->input_.clear();
-      if (deadline != kNever) {
-        AdvanceTo(deadline);
-      }
-      return finish(false);
+      AdvanceTo(deadline == kNever ? now_ : deadline);
+      return false;
     }
     while (read < count && !port->input_.empty() && port->input_.front().time <= now_) {
       out[read++] = port->input_.front().byte;
       port->input_.pop_front();
     }
     if (read == count || now_ >= deadline) {
-      return finish(true);
+      return true;
     }
     const std::uint64_t target = std::min(deadline, NextEvent(port));
     if (target == kNever) {
@@ -392,36 +321,27 @@ bool FakePlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t coun
 
 bool FakePlatform::PurgeComm(platform::Handle h, std::uint32_t flags) {
   FakePort* port = Find(h);
-  Call& call = Record("PurgeComm", port);
-  call.handle = h;
-  call.numbers = {flags};
-  call.result = port != nullptr;
-  if (port == nullptr) {
-    return false;
-  }
-  RunDue();
-  if ((flags & platform::PurgeRxClear) != 0) {
+  if (port != nullptr && (flags & platform::PurgeRxClear) != 0) {
+    RunDue();
     while (!port->input_.empty() && port->input_.front().time <= now_) {
       port->input_.pop_front();
     }
   }
-  return true;
+  return Log("PurgeComm", h, Recording ? HexNumber(flags, "0x%X") : "", port != nullptr);
 }
 
 bool FakePlatform::CloseHandle(platform::Handle h) {
   FakePort* port = Find(h);
-  Call& call = Record("CloseHandle", port);
-  call.handle = h;
-  call.result = port != nullptr;
-  if (port != nullptr) {
+  const bool ok = Log("CloseHandle", h, "", port != nullptr);
+  if (ok) {
     port->handle_ = platform::InvalidHandle;
   }
-  return port != nullptr;
+  return ok;
 }
 
 void FakePlatform::Sleep(std::uint32_t milliseconds) {
   if (Recording) {
-    Record("Sleep", nullptr).numbers = {milliseconds};
+    Log("Sleep", platform::InvalidHandle, std::to_string(milliseconds), true);
   }
   AdvanceTo(now_ + milliseconds);
 }
@@ -429,7 +349,9 @@ void FakePlatform::Sleep(std::uint32_t milliseconds) {
 std::uint32_t FakePlatform::TimeGetTime() {
   const auto value = static_cast<std::uint32_t>(StartClock + now_);
   if (Recording) {
-    Record("TimeGetTime", nullptr).numbers = {value};
+    Log("TimeGetTime", platform::InvalidHandle, "", true);
+    calls_.back().text += " = " + std::to_string(value);
+    calls_.back().number = value;
   }
   return value;
 }

@@ -36,19 +36,16 @@ using Bytes = std::vector<std::uint8_t>;
 struct Call {
   std::uint64_t time = 0;  // fake time when the call was made (before it waited)
   std::string function;    // "CreateFile", "ReadFile", "Sleep", ...
-  std::string port;        // name of the port the handle belongs to, "" if none
-  platform::Handle handle = platform::InvalidHandle;  // CreateFile: the result
-  std::string text;                    // CreateFile: the name; BuildCommDCB: the definition
-  std::vector<std::uint32_t> numbers;  // the numeric arguments, in order
-  Bytes bytes;                         // WriteFile: the bytes given; ReadFile: the bytes read
-  bool result = true;
-
-  // A compact description: "CreateFile(COM1, 0xC0000000, 0, 3, 0)", "Sleep(3)",
+  // The call as text: "CreateFile(COM1, 0xC0000000, 0, 3, 0)", "Sleep(3)",
   // "WriteFile(COM1, 05 11 1E)", "ReadFile(COM1, 1) = 1E", "ReadFile(COM1, 1) = none",
   // "SetCommTimeouts(COM1, 0/0/1/0/0)", "BuildCommDCB(9600,n,8,1)",
-  // "SetCommState(COM1, 9600 N 8 1)", "PurgeComm(COM1, 0x8)", "TimeGetTime() = 1234". A failed call
-  // ends in " -> false".
-  std::string ToString() const;
+  // "SetCommState(COM1, 9600 N 8 1)", "PurgeComm(COM1, 0x8)", "TimeGetTime() = 1234". A
+  // failed call ends in " -> false"; a handle of no port is "#<handle>".
+  std::string text;
+  std::uint32_t number = 0;  // ReadFile: the count asked for; TimeGetTime: the value
+  Bytes bytes;               // WriteFile: the bytes given; ReadFile: the bytes read
+
+  const std::string& ToString() const { return text; }
 };
 
 class FakePlatform;
@@ -70,9 +67,9 @@ class FakePort {
   const Bytes& Line() const { return line_; }
   void ClearLine() { line_.clear(); }
 
-  // Scripted input: bytes that become readable after `delay` ms from now (0: at once).
+  // Scripted input: bytes that become readable after `delay` ms from now (0: at once), or
+  // at an absolute fake time.
   void Receive(const Bytes& bytes, std::uint64_t delay = 0);
-  // The same at an absolute fake time.
   void ReceiveAt(std::uint64_t time, const Bytes& bytes);
   // Bytes in the input queue, readable now or later, not yet read.
   std::size_t Unread() const { return input_.size(); }
@@ -175,7 +172,10 @@ class FakePlatform : public platform::Platform {
     std::function<void()> action;
   };
   FakePort* Find(platform::Handle h);
-  Call& Record(const char* function, FakePort* port);
+  // The read itself: bytes into out as the port's time-outs allow; false when it is lost.
+  bool Read(FakePort* port, std::uint8_t* out, std::uint32_t count, std::uint32_t& read);
+  // Records function(args) made on handle h (when recording), and returns ok.
+  bool Log(const char* function, platform::Handle h, const std::string& args, bool ok);
   // Moves the clock to time, running due actions on the way.
   void AdvanceTo(std::uint64_t time);
   void RunDue();
@@ -186,6 +186,7 @@ class FakePlatform : public platform::Platform {
   std::uint64_t actionOrder_ = 0;
   std::map<std::string, std::unique_ptr<FakePort>> ports_;
   std::vector<std::unique_ptr<FakePort>> removed_;
+  FakePort* found_ = nullptr;  // the port Find found last
   std::vector<Action> actions_;
   std::vector<Call> calls_;
 };

@@ -71,7 +71,7 @@ class CommandExchange : public ::testing::Test {
     std::vector<std::uint32_t> readings;
     for (const fake::Call& call : os.Calls()) {
       if (call.function == "TimeGetTime") {
-        readings.push_back(call.numbers[0]);
+        readings.push_back(call.number);
       }
     }
     for (std::size_t i = readings.size(); i-- > 0;) {

@@ -206,7 +206,7 @@ TEST_F(UidReading, EachPassTakesEveryByteThatHasComeInOrder) {
   std::size_t loopReads = 0;
   std::size_t passes = 0;
   for (const fake::Call& call : os.Calls()) {
-    loopReads += call.function == "ReadFile" && call.numbers[0] > 1;
+    loopReads += call.function == "ReadFile" && call.number > 1;
     passes += call.time > frameEnd && call.ToString() == "Sleep(100)";
   }
   EXPECT_EQ(loopReads, passes);
@@ -387,7 +387,7 @@ TEST_F(UidReading, AFloodIsTakenAtMostSixteenFullReadsAPass) {
   for (const fake::Call& call : os.Calls()) {
     if (call.ToString() == "Sleep(100)") {
       readsPerPass.push_back(0);
-    } else if (call.function == "ReadFile" && call.numbers[0] > 1 && !readsPerPass.empty()) {
+    } else if (call.function == "ReadFile" && call.number > 1 && !readsPerPass.empty()) {
       ++readsPerPass.back();
     }
   }
