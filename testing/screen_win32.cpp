@@ -6,12 +6,12 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <oleacc.h>
 
 #include <cstring>
 #include <string>
 
 #include "framework/win32/native.h"
+#include "testing/accessible_win32.h"
 
 namespace screen {
 namespace {
@@ -94,17 +94,11 @@ Image Shown(const TControl* control) {
   Image image{rect.right - rect.left, rect.bottom - rect.top, {}};
   image.pixels.resize(static_cast<std::size_t>(image.width * image.height));
   BITMAPINFO info{};
-  info.bmiHeader = {sizeof info.bmiHeader,
-                    image.width,
-                    -image.height,
-                    1,
-                    32,
-                    BI_RGB,
-                    0,
-                    0,
-                    0,
-                    0,
-                    0};  // top row first
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = image.width;
+  info.bmiHeader.biHeight = -image.height;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
   const HDC window = GetWindowDC(hwnd);
   const HDC memory = CreateCompatibleDC(window);
   const HBITMAP bitmap = CreateCompatibleBitmap(window, image.width, image.height);
@@ -179,41 +173,12 @@ std::uint32_t WindowTextColor() {
   return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
 }
 
-namespace {
-// Asks the control's window for its object, as a screen reader does, and one of its texts.
-std::string AccessibleText(const TControl* control,
-                           HRESULT (STDMETHODCALLTYPE IAccessible::*text)(VARIANT, BSTR*)) {
-  static const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  (void)com;
-  IAccessible* object = nullptr;
-  if (FAILED(AccessibleObjectFromWindow(control->Impl().hwnd, OBJID_CLIENT, IID_IAccessible,
-                                        reinterpret_cast<void**>(&object)))) {
-    return "(no accessible object)";
-  }
-  VARIANT self;
-  VariantInit(&self);
-  self.vt = VT_I4;
-  self.lVal = CHILDID_SELF;
-  BSTR wide = nullptr;
-  std::string result;
-  if (SUCCEEDED((object->*text)(self, &wide)) && wide != nullptr) {
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    result.resize(static_cast<std::size_t>(size > 0 ? size : 1));
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, &result[0], size, nullptr, nullptr);
-    result.resize(result.size() - 1);
-    SysFreeString(wide);
-  }
-  object->Release();
-  return result;
-}
-}  // namespace
-
 std::string AccessibleName(const TControl* control) {
-  return AccessibleText(control, &IAccessible::get_accName);
+  return AccessibleText(control->Impl().hwnd, &IAccessible::get_accName);
 }
 
 std::string AccessibleValue(const TControl* control) {
-  return AccessibleText(control, &IAccessible::get_accValue);
+  return AccessibleText(control->Impl().hwnd, &IAccessible::get_accValue);
 }
 
 }  // namespace screen

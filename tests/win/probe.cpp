@@ -16,14 +16,13 @@
 //   pavo-probe load DLL...                   loads each DLL by its bare name, searched for as
 //                                            Windows does (planted_dll_test.sh's control)
 #include <windows.h>
-// windows.h first: oleacc.h relies on its types.
-#include <oleacc.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "testing/accessible_win32.h"
 #include "ui/unit1_layout.h"
 
 namespace {
@@ -142,31 +141,6 @@ bool CheckLayout() {
   return good;
 }
 
-// The name of the control's own object, from another process: pavo.exe's answer to
-// WM_GETOBJECT, carried over by COM.
-bool AccessibleName(HWND hwnd, std::string& name) {
-  IAccessible* object = nullptr;
-  if (hwnd == nullptr || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) ||
-      FAILED(AccessibleObjectFromWindow(hwnd, OBJID_CLIENT, IID_IAccessible,
-                                        reinterpret_cast<void**>(&object)))) {
-    return false;
-  }
-  VARIANT self;
-  VariantInit(&self);
-  self.vt = VT_I4;
-  self.lVal = CHILDID_SELF;
-  BSTR text = nullptr;
-  const bool named = SUCCEEDED(object->get_accName(self, &text)) && text != nullptr;
-  if (named) {
-    char buffer[256] = {};
-    WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
-    name = buffer;
-    SysFreeString(text);
-  }
-  object->Release();
-  return named;
-}
-
 int Usage() {
   std::fprintf(stderr,
                "usage: pavo-probe wait MS | where NAME | text NAME | "
@@ -263,11 +237,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "name" && argc == 3) {
-    std::string name;
-    if (!AccessibleName(Control(argv[2]), name)) {
-      return 1;
-    }
-    std::printf("%s\n", name.c_str());
+    std::printf("%s\n", AccessibleText(Control(argv[2]), &IAccessible::get_accName).c_str());
     return 0;
   }
   if (command == "load" && argc >= 3) {
