@@ -258,14 +258,16 @@ TEST_F(SingleRead, ARecordThatCannotBeWrittenWaitsForTheOperator) {
 #ifndef _WIN32
   signal(SIGXFSZ, SIG_IGN);  // the limit is told by the write's error, not a signal
 #endif
+  auto contents = [&] {
+    return std::filesystem::is_regular_file("RFID.txt") ? dir.Read("RFID.txt") : "";
+  };
   Reader();
   for (const Case& c : cases) {
     remove();
     c.block();
-    auto contents = [&] {
-      return std::filesystem::is_regular_file("RFID.txt") ? dir.Read("RFID.txt") : "";
-    };
     const std::string before = contents();
+    // The first case is cancelled at the second box, the others cleared and retried.
+    const bool cancel = &c == &cases.front();
     std::vector<std::string> boxes;
     screen::AnswerBoxes([&](const std::string& text) {
       boxes.push_back(text);
@@ -273,9 +275,12 @@ TEST_F(SingleRead, ARecordThatCannotBeWrittenWaitsForTheOperator) {
       EXPECT_EQ(os.Count("CloseHandle"), 1u) << c.what;
       if (boxes.size() == 2) {
         EXPECT_EQ(contents(), before) << c.what << ": nothing of the line is left";
+        if (cancel) {
+          return false;
+        }
         c.clear();
       }
-      return true;
+      return boxes.size() <= 2;
     });
     os.ClearCalls();
 
@@ -290,22 +295,8 @@ TEST_F(SingleRead, ARecordThatCannotBeWrittenWaitsForTheOperator) {
     const std::string line = form->Edit1->Text() + "     " + form->Edit2->Text() + "     " +
                              form->Edit3->Text() + screen::LineEnd;
     EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
-    EXPECT_EQ(dir.Read("RFID.txt"), before + line) << c.what;
+    EXPECT_EQ(contents(), cancel ? before : before + line) << c.what;
   }
-
-  // Cancel: the reading stays on screen and out of the file.
-  remove();
-  cases.front().block();
-  shown.clear();
-  screen::AnswerBoxes([&](const std::string& text) {
-    shown.push_back(text);
-    return false;
-  });
-  Click();
-  EXPECT_EQ(shown.size(), 1u);
-  EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
-  EXPECT_TRUE(std::filesystem::is_directory("RFID.txt"));
-  EXPECT_EQ(Look(), IdleLook);
 }
 
 // A command log that cannot be written (a folder in its way; a full disk or a pipe that no
