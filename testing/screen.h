@@ -62,9 +62,10 @@ bool HasFocus(const TControl* control);
 void ScrollEdit(TEdit* edit, bool toEnd);
 // Calls changed with the new text whenever the box's text changes.
 void WatchText(TEdit* edit, std::function<void(const std::string&)> changed);
-// Answers every box that asks the operator to retry (TApplication::AskRetry) as the operator
-// would, once it is on screen: answer gets the text the box shows and says whether to
-// choose Retry (else Cancel). An empty answer stops answering.
+// Answers every message box of the program as the operator would, once it is on screen:
+// answer gets the text the box shows and, for a box that asks to retry
+// (TApplication::AskRetry), says whether to choose Retry (else Cancel); an error box is
+// closed with its OK. An empty answer stops answering.
 void AnswerBoxes(std::function<bool(const std::string& text)> answer);
 // The system's colour of text in boxes, as 0xRRGGBB.
 std::uint32_t WindowTextColor();

@@ -96,7 +96,9 @@ void AnswerBoxes(std::function<bool(const std::string& text)> answer) {
     }
     box->setProperty("answered", true);
     const bool retry = answer(box->text().toLocal8Bit().toStdString());
-    box->button(retry ? QMessageBox::Retry : QMessageBox::Cancel)->click();
+    // An error box has its OK alone.
+    QAbstractButton* ok = box->button(QMessageBox::Ok);
+    (ok != nullptr ? ok : box->button(retry ? QMessageBox::Retry : QMessageBox::Cancel))->click();
   });
   timer->start(10);
 }

@@ -75,7 +75,9 @@ void CALLBACK AnswerBox(HWND, UINT, UINT_PTR, DWORD) {
   std::string text;
   EnumChildWindows(box, FindMessage, reinterpret_cast<LPARAM>(&text));
   const bool retry = boxAnswer(text);
-  PostMessageA(GetDlgItem(box, retry ? IDRETRY : IDCANCEL), BM_CLICK, 0, 0);
+  // An error box has its OK alone.
+  HWND ok = GetDlgItem(box, IDOK);
+  PostMessageA(ok != nullptr ? ok : GetDlgItem(box, retry ? IDRETRY : IDCANCEL), BM_CLICK, 0, 0);
 }
 
 }  // namespace

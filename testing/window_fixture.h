@@ -1,5 +1,5 @@
-// A main window of its own for each test, with the standard exception display replaced by
-// a list of shown messages and the UID loop's flags cleared; whatever the platform and the
+// A main window of its own for each test, the message boxes it puts up answered and their
+// texts listed in `shown`, and the UID loop's flags cleared; whatever the platform and the
 // working directory are, the derived fixture sets them up.
 #pragma once
 
@@ -24,8 +24,7 @@ class WindowTest : public ::testing::Test {
     saved_ = Application;
     Application = &app_;
     app_.Initialize();
-    app_.SetExceptionDisplay([this](const std::string& message) { shown.push_back(message); });
-    // A box that asks is noted and cancelled, unless a test answers it otherwise.
+    // A box is noted and closed (one that asks, cancelled), unless a test answers otherwise.
     screen::AnswerBoxes([this](const std::string& text) {
       shown.push_back(text);
       return false;

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -105,29 +104,6 @@ TEST_F(ApplicationTest, HandlerExceptionsAreShownAndTheWindowGoesOn) {
   EXPECT_EQ(shown_, (std::vector<std::string>{"'' is not a valid integer value", "not ours", ""}));
   EXPECT_EQ(form_->counted, 1);
   EXPECT_EQ(form_->log, (std::vector<std::string>{"throw", "throw", "throw", "exit"}));
-}
-
-TEST_F(ApplicationTest, StandardDisplayIsAModalErrorBoxWithTheMessage) {
-  app_.SetExceptionDisplay({});
-  app_.SetTitle("pavo");
-  QString text;
-  QString title;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      text = box->text();
-      title = box->windowTitle();
-      icon = box->icon();
-      box->accept();
-      poll.stop();
-    }
-  });
-  poll.start(10);
-  app_.ShowException(EConvertError("'abc' is not a valid integer value"));
-  EXPECT_EQ(text, QStringLiteral("'abc' is not a valid integer value"));
-  EXPECT_EQ(title, QStringLiteral("pavo"));
-  EXPECT_EQ(icon, QMessageBox::Critical);
 }
 
 }  // namespace
