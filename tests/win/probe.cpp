@@ -9,6 +9,8 @@
 //   pavo-probe until NAME OP TEXT MS         waits until the text OP (is, starts, not) TEXT
 //   pavo-probe box MS                        the message box's caption, text, OK point
 //   pavo-probe taskbar                       texts of the process's windows on the task bar
+//   pavo-probe read COMn                     one read the system fails while the port answers
+//                                            its status calls: the backend's verdict
 //   pavo-probe layout                        each control where the stored layout puts it,
 //                                            with its text; prints what differs
 //   pavo-probe name NAME                     control NAME's accessible name, as a screen
@@ -22,6 +24,7 @@
 #include <cstring>
 #include <string>
 
+#include "serial/platform.h"
 #include "testing/accessible_win32.h"
 #include "ui/unit1_layout.h"
 
@@ -144,7 +147,8 @@ bool CheckLayout() {
 int Usage() {
   std::fprintf(stderr,
                "usage: pavo-probe wait MS | where NAME | text NAME | "
-               "until NAME is|starts|not TEXT MS | box MS | taskbar | layout | name NAME | "
+               "until NAME is|starts|not TEXT MS | box MS | taskbar | layout | read COMn | "
+               "name NAME | "
                "load DLL...\n");
   return 2;
 }
@@ -225,6 +229,24 @@ int main(int argc, char** argv) {
     Text(GetDlgItem(search.box, 0xFFFF), message);
     std::printf("%s\n%s\n", caption.c_str(), message.c_str());
     PrintCentre(GetDlgItem(search.box, IDOK));
+    return 0;
+  }
+  if (command == "read" && argc == 3) {
+    // One read through the program's own backend that the system fails while the port's
+    // status calls still answer, as some drivers do once their adapter is pulled: the port
+    // is opened for overlapped reads, which a read without an OVERLAPPED record is refused
+    // (invalid parameter). "lost" is the program's verdict.
+    platform::Platform& os = platform::OperatingSystem();
+    const platform::Handle port =
+        os.CreateFile(argv[2], platform::GenericRead | platform::GenericWrite, 0,
+                      platform::OpenExisting, FILE_FLAG_OVERLAPPED);
+    std::uint8_t byte = 0;
+    std::uint32_t got = 0;
+    if (port == platform::InvalidHandle) {
+      return 1;
+    }
+    std::printf("%s\n", os.ReadFile(port, &byte, 1, got) ? "not lost" : "lost");
+    os.CloseHandle(port);
     return 0;
   }
   if (command == "layout" && argc == 2) {

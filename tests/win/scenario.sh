@@ -3,7 +3,8 @@
 # mouse clicks with xdotool, the controls read back with pavo-probe, the reader played by
 # reader-sim on a pseudo-terminal that the prefix's COM1 (or COM12) leads to.
 #   scenario.sh STATE PAVO_EXE PROBE_EXE READER_SIM CASE
-# CASE: layout, not-a-number, single-read, uid-loop, double-click, lost-port, exit-in-loop.
+# CASE: layout, not-a-number, single-read, uid-loop, double-click, lost-port, exit-in-loop,
+# failed-read.
 set -uo pipefail
 state=$1 pavo_exe=$2 probe_exe=$3 sim_bin=$4 case=$5
 wine_sh=$(dirname "$0")/wine.sh
@@ -183,6 +184,12 @@ case "$case" in
     wait "$pavo_pid" || status=$?
     expect "exit status" "$status" 0
     sim_saw sim 'line closed' 1 || fail "the port stayed open"
+    ;;
+
+  failed-read)
+    # A read the system fails while ClearCommError and GetCommState still answer is a lost
+    # port (see probe.cpp: a read the port was not opened for).
+    expect "the verdict on a read the driver fails" "$(probe read COM1)" lost
     ;;
 
   *)
