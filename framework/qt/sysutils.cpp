@@ -45,33 +45,17 @@ TDateTime Time() {
 
 namespace {
 
-// The locale's long time format without its time-zone name, e.g. "HH 'h' mm 'min' ss 's'".
-// The zone is a run of 't' outside quotes, alone or in brackets; the blanks it leaves go.
+// The locale's long time format without its time-zone name, e.g. "HH 'h' mm 'min' ss 's'":
+// the zone is a run of 't' outside quotes, and the blanks it leaves go. (Of Qt's locales,
+// those whose long format is taken here have the zone bare, at the end.)
 QString LongTimeFormatWithoutZone(const QLocale& locale) {
-  const QString format = locale.timeFormat(QLocale::LongFormat);
   QString result;
   bool quoted = false;
-  for (int i = 0; i < format.size(); ++i) {
-    const QChar c = format.at(i);
-    if (c == QLatin1Char('\'')) {
-      quoted = !quoted;
-    } else if (!quoted && c == QLatin1Char('t')) {
-      int end = i;
-      while (end < format.size() && format.at(end) == QLatin1Char('t')) {
-        ++end;
-      }
-      const bool bracketed =
-          !result.isEmpty() && end < format.size() &&
-          ((result.endsWith(QLatin1Char('(')) && format.at(end) == QLatin1Char(')')) ||
-           (result.endsWith(QLatin1Char('[')) && format.at(end) == QLatin1Char(']')));
-      if (bracketed) {
-        result.chop(1);
-        ++end;
-      }
-      i = end - 1;
-      continue;
+  for (const QChar c : locale.timeFormat(QLocale::LongFormat)) {
+    quoted = quoted != (c == QLatin1Char('\''));
+    if (quoted || c != QLatin1Char('t')) {
+      result.append(c);
     }
-    result.append(c);
   }
   return result.simplified();
 }
