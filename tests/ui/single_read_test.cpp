@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -215,6 +216,21 @@ TEST_F(SingleRead, ThePortTextSelectsThePortByItsLowEightBits) {
     }
   }
   EXPECT_EQ(shown.size(), 1u);
+}
+
+// Whatever a handler throws is shown in an error box, its message or nothing, and the window
+// goes on: the next click reads as usual.
+TEST_F(SingleRead, WhatAHandlerThrowsIsShownAndTheWindowGoesOn) {
+  const TNotifyEvent throwing[] = {[](TObject*) { throw std::runtime_error("not ours"); },
+                                   [](TObject*) { throw 42; }};
+  for (const TNotifyEvent& handler : throwing) {
+    form->Button4->SetOnClick(handler);
+    form->Button4->Click();
+  }
+  EXPECT_EQ(shown, (std::vector<std::string>{"not ours", ""}));
+  Reader();
+  Click();
+  EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
 }
 
 // A record file that cannot take the line: the reading stays shown, the port is closed, the

@@ -1,35 +1,16 @@
 // The "UID" button: a start/stop switch around the loop that watches the reader's stream
 // for tag identifiers, on the fake platform's virtual clock.
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <functional>
-#include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "testing/form_fixture.h"
 #include "text/date_time_text.h"
 
 namespace {
-
-// Heap bytes in use now. (mallinfo2 does not see AddressSanitizer's allocator: under it
-// the figure stands still, and the soak run's other checks are what is left.)
-std::size_t LiveHeapBytes() {
-#ifdef _WIN32
-  std::size_t bytes = 0;
-  _HEAPINFO block{};
-  while (_heapwalk(&block) == _HEAPOK) {
-    bytes += block._useflag == _USEDENTRY ? block._size : 0;
-  }
-  return bytes;
-#else
-  const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-#endif
-}
 
 using fake::Bytes;
 
@@ -383,74 +364,6 @@ TEST_F(UidReading, ALostPortIsOpenedAgainEachPassAndTheCommandSentAgain) {
   EXPECT_EQ(second->Line(), UidFrame);
   EXPECT_FALSE(second->IsOpen());
   EXPECT_EQ(second->Timeouts, (platform::CommTimeouts{}));
-}
-
-// A long run: more than 100,000 bytes of tag records, each after up to 60 bytes of noise
-// that holds no E0, sent ten bytes a second (as fast as the loop takes them, a byte a
-// pass). Every tag is shown once, in order, and the heap stays where it was.
-TEST_F(UidReading, ALongNoisyStreamShowsEveryTagOnceInOrderAndTheHeapStaysFlat) {
-  std::mt19937 random(20240611);
-  Bytes stream;
-  std::vector<std::string> ids;
-  auto noise = [&](unsigned length) {
-    while (length-- > 0) {
-      const auto b = static_cast<std::uint8_t>(random() % 256);
-      stream.push_back(b == 0xE0 ? 0x0E : b);
-    }
-  };
-  while (stream.size() < 100000) {
-    noise(random() % 61);
-    Bytes id{0xE0};
-    while (id.size() < 8) {
-      id.push_back(static_cast<std::uint8_t>(random() % 256));
-    }
-    const Bytes record = Record(id);
-    stream.insert(stream.end(), record.begin(), record.end());
-    std::string hex = fake::Hex(id);
-    hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
-    ids.push_back(hex);
-  }
-  noise(30);  // enough after the last record for its scan
-
-  os.Recording = false;
-  fake::FakePort& port = os.AddPort("COM1");
-  std::size_t sent = 0;
-  std::function<void()> send = [&] {
-    const std::size_t n = std::min<std::size_t>(10, stream.size() - sent);
-    port.Receive(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(sent),
-                       stream.begin() + static_cast<std::ptrdiff_t>(sent + n)));
-    sent += n;
-    if (sent < stream.size()) {
-      os.After(1000, send);
-    }
-  };
-  port.OnWrite = [&](fake::FakePort& p, const Bytes&) {
-    if (p.Line().size() == UidFrame.size()) {
-      p.Receive(UidReply, 5);
-      os.After(10, send);
-    }
-  };
-  // Checked as they come, without keeping them: the check holds no growing memory.
-  std::size_t next = 0;
-  std::size_t wrong = 0;
-  screen::WatchText(form->Edit1, [&](const std::string& text) {
-    if (!text.empty()) {
-      ++(next < ids.size() && text == ids[next] ? next : wrong);
-    }
-  });
-  const std::uint64_t end = 1000 + (stream.size() + 10) * 100;
-  std::size_t heapEarly = 0;
-  std::size_t heapLate = 0;
-  os.At(end / 10, [&] { heapEarly = LiveHeapBytes(); });
-  os.At(end - 1, [&] { heapLate = LiveHeapBytes(); });
-  RunUntil(end);
-
-  EXPECT_EQ(sent, stream.size());
-  EXPECT_EQ(port.Unread(), 0u);
-  EXPECT_EQ(wrong, 0u);
-  EXPECT_EQ(next, ids.size());
-  // A byte or more kept for each of the ~90,000 bytes between the two readings shows.
-  EXPECT_LT(heapLate, heapEarly + 64 * 1024) << heapEarly << " -> " << heapLate;
 }
 
 }  // namespace
