@@ -123,10 +123,10 @@ class UidReading : public FormTest {
 // A reader that sends a byte a pass sees the loop of old: the tag appears with the pass
 // that reads its 24th byte, never earlier, and is on screen while the loop blocks.
 // Fourteen bytes without E0 at the start of 24 are dropped, the other ten kept: a tag after
-// them needs fourteen bytes more.
+// them needs fourteen bytes more. Here its E0 is the fifteenth byte, the first one kept.
 TEST_F(UidReading, ShowsATagWithDateAndTimeAtItsTwentyFourthByte) {
   fake::FakePort& port = Reader(
-      {OneBytePerPass(Join({Record(TagA), Bytes(14, 0x11), Record(TagB), {1, 2, 3, 4, 5}}))});
+      {OneBytePerPass(Join({Record(TagA), Bytes(13, 0x11), Record(TagB), {1, 2, 3, 4, 5}}))});
   screen::Show(form);
   const std::vector<TEdit*> boxes = {form->Edit1, form->Edit2, form->Edit3};
   std::vector<screen::Image> before, during;
