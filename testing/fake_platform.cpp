@@ -28,8 +28,7 @@ std::string HexNumber(std::uint32_t value, const char* format) {
   return text;
 }
 
-}  // namespace
-
+// "05 11 1E": bytes as upper-case hex pairs separated by blanks.
 std::string Hex(const Bytes& bytes) {
   std::string text;
   for (std::uint8_t b : bytes) {
@@ -37,6 +36,8 @@ std::string Hex(const Bytes& bytes) {
   }
   return text;
 }
+
+}  // namespace
 
 void FakePort::Receive(const Bytes& bytes, std::uint64_t delay) {
   ReceiveAt(os_.Now() + delay, bytes);
@@ -72,14 +73,6 @@ void FakePlatform::RemovePort(const std::string& name) {
     removed_.push_back(std::move(it->second));
     ports_.erase(it);
   }
-}
-
-FakePort& FakePlatform::Port(const std::string& name) {
-  const auto it = ports_.find(name);
-  if (it == ports_.end()) {
-    throw std::out_of_range("no fake port " + name);
-  }
-  return *it->second;
 }
 
 void FakePlatform::At(std::uint64_t time, std::function<void()> action) {

@@ -65,7 +65,6 @@ class FakePort {
 
   // Every byte written to the line so far, across opens.
   const Bytes& Line() const { return line_; }
-  void ClearLine() { line_.clear(); }
 
   // Scripted input: bytes that become readable after `delay` ms from now (0: at once), or
   // at an absolute fake time.
@@ -116,8 +115,6 @@ class FakePlatform : public platform::Platform {
   // Makes a port disappear: it can no longer be opened; an open handle stays usable, and
   // while it is held a port added again under the name does not open.
   void RemovePort(const std::string& name);
-  // The port of that name (it must exist).
-  FakePort& Port(const std::string& name);
 
   // Fake time in ms since the fake was made.
   std::uint64_t Now() const { return now_; }
@@ -127,7 +124,6 @@ class FakePlatform : public platform::Platform {
   // due at the same time run in the order they were added. An action for a time already
   // reached runs at the next Sleep or read.
   void At(std::uint64_t time, std::function<void()> action);
-  void After(std::uint64_t delay, std::function<void()> action) { At(now_ + delay, action); }
   // Moves the clock on by ms, running what falls due (without recording a call).
   void Advance(std::uint64_t ms);
 
@@ -203,8 +199,5 @@ class ScopedPlatform {
  private:
   platform::Platform* previous_;
 };
-
-// "05 11 1E": bytes as upper-case hex pairs separated by blanks.
-std::string Hex(const Bytes& bytes);
 
 }  // namespace fake
