@@ -8,9 +8,9 @@
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,16 +34,7 @@ const std::string TwoTags = std::string(TagA) + "," + TagB;
 const std::regex RecordLine(
     "0E111E00E004015012345678[0-9A-F]{4}0{472}"
     "     [^ ]*[0-9][^ ]*( [^ ]+)*"
-    "     [0-9]{1,2}:[0-9]{2}:[0-9]{2}( ?[AaPp][Mm])?");
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    lines.push_back(line);
-  }
-  return lines;
-}
+    "     [0-9]{1,2}:[0-9]{2}:[0-9]{2}( ?[AaPp][Mm])?\n");
 
 class EndToEnd : public WindowTest {
  protected:
@@ -146,11 +137,11 @@ TEST_F(EndToEnd, UidShowsTheTagsInTurnThroughAHangUpAndTheStopFreesTheLine) {
   EXPECT_TRUE(WaitForTrace("line closed; tag records stopped")) << Trace();
 
   const std::string log = "len:18\n  len-2:16\nlen:18\n  len-2:16\n" + ClickStartUntilRecorded();
-  const std::vector<std::string> records = Lines(dir.Read("RFID.txt"));
-  ASSERT_EQ(records.size(), 1u) << Trace();
-  EXPECT_TRUE(std::regex_match(records[0], RecordLine)) << records[0];
-  EXPECT_EQ(records[0],
-            form->Edit1->Text() + "     " + form->Edit2->Text() + "     " + form->Edit3->Text());
+  const std::string record = dir.Read("RFID.txt");
+  ASSERT_EQ(std::count(record.begin(), record.end(), '\n'), 1) << Trace();
+  EXPECT_TRUE(std::regex_match(record, RecordLine)) << record;
+  EXPECT_EQ(record, form->Edit1->Text() + "     " + form->Edit2->Text() + "     " +
+                        form->Edit3->Text() + "\n");
   EXPECT_EQ(dir.Read("test.txt"), log);
   EXPECT_TRUE(WaitForTrace("rx 5 bytes: 05 11 1E 1B 2E (crc ok, snapshot command)")) << Trace();
   EXPECT_EQ(Look(), IdleLook);

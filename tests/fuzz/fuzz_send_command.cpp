@@ -170,18 +170,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(std::equal(frame.begin(), frame.end(), port.Line().begin()));
 
   const Model want = Expected(arrivals, expectedCount, hangsUp, hangUpAt);
-  const bool expected = want.result;
-  const std::int64_t clock = want.end;
-  const std::vector<Arrival>& readable = want.readable;
-  const std::size_t taken = want.taken;
-  FUZZ_CHECK(result == expected);
-  FUZZ_CHECK(static_cast<std::int64_t>(end - waitStart) == clock);
+  FUZZ_CHECK(result == want.result);
+  FUZZ_CHECK(static_cast<std::int64_t>(end - waitStart) == want.end);
 
   std::uint8_t model[RxBufferSize] = {};
-  for (std::size_t i = 0; i < taken; ++i) {
-    model[i % RxBufferSize] = readable[i].byte;
+  for (std::size_t i = 0; i < want.taken; ++i) {
+    model[i % RxBufferSize] = want.readable[i].byte;
   }
   FUZZ_CHECK(std::equal(model, model + RxBufferSize, RxBuffer));
-  FUZZ_CHECK(RxPos == static_cast<std::int32_t>(taken % RxBufferSize));
+  FUZZ_CHECK(RxPos == static_cast<std::int32_t>(want.taken % RxBufferSize));
   return 0;
 }
