@@ -11,7 +11,7 @@
 //   };
 //   os.At(250, [] { /* runs when the clock reaches 250 ms */ });
 //   ... code under test ...
-//   EXPECT_EQ(os.Trace("ReadFile", "TimeGetTime"), (std::vector<std::string>{...}));
+//   EXPECT_EQ(os.Trace({"ReadFile", "TimeGetTime"}), (std::vector<std::string>{...}));
 //
 // Times are virtual milliseconds since the fake was made ("fake time"); TimeGetTime
 // reports StartClock plus fake time, wrapping at 2^32 like the real clock.
@@ -132,10 +132,6 @@ class FakePlatform : public platform::Platform {
   void ClearCalls() { calls_.clear(); }
   // Calls as ToString() texts, leaving out the functions named in skip.
   std::vector<std::string> Trace(std::initializer_list<const char*> skip = {}) const;
-  template <typename... Names>
-  std::vector<std::string> Trace(const char* first, Names... rest) const {
-    return Trace({first, rest...});
-  }
   // How many calls of function were made.
   std::size_t Count(const std::string& function) const;
   // Recording can be switched off for long loops; the clock and ports work on.
