@@ -79,8 +79,6 @@ class FakePort {
   // From this fake time on, reads fail (after waiting their time-out, as a hung-up line
   // does) and bytes still queued are lost: the reader has gone.
   void FailReadsFrom(std::uint64_t time);
-  // Writes fail from this fake time on (nothing reaches the line).
-  void FailWritesFrom(std::uint64_t time) { failWritesFrom_ = time; }
   // SetCommTimeouts / SetCommState refuse (return false, change nothing).
   bool RefuseTimeouts = false;
   bool RefuseSettings = false;
@@ -100,7 +98,6 @@ class FakePort {
   Bytes line_;
   std::deque<Arrival> input_;  // ordered by time
   std::uint64_t failReadsFrom_ = UINT64_MAX;
-  std::uint64_t failWritesFrom_ = UINT64_MAX;
 };
 
 class FakePlatform : public platform::Platform {
