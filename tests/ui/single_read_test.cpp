@@ -208,8 +208,8 @@ TEST_F(SingleRead, ThePortTextSelectsThePortByItsLowEightBits) {
   EXPECT_EQ(com255.OpenCount(), 1);
 }
 
-// Whatever a handler throws is shown in an error box, its message or nothing, and the window
-// goes on: the next click reads as usual.
+// Whatever a handler throws is shown in an error box, its message or nothing (or where the
+// application says), and the window goes on: the next click reads as usual.
 TEST_F(SingleRead, WhatAHandlerThrowsIsShownAndTheWindowGoesOn) {
   const TNotifyEvent throwing[] = {[](TObject*) { throw std::runtime_error("not ours"); },
                                    [](TObject*) { throw 42; }};
@@ -218,6 +218,13 @@ TEST_F(SingleRead, WhatAHandlerThrowsIsShownAndTheWindowGoesOn) {
     form->Button4->Click();
   }
   EXPECT_EQ(shown, (std::vector<std::string>{"not ours", ""}));
+  // An application that shows exceptions its own way gets them instead of a box.
+  std::string displayed;
+  app_.SetExceptionDisplay([&](const std::string& message) { displayed = message; });
+  form->Button4->SetOnClick(throwing[0]);
+  form->Button4->Click();
+  EXPECT_EQ(displayed, "not ours");
+  EXPECT_EQ(shown.size(), 2u);
   Reader();
   Click();
   EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
