@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -38,12 +39,14 @@ EntryRun RunEntry(std::function<void()> steps) {
 
 using AppEntry = ::testing::Test;
 
-// The window comes up titled by its own caption under the application's name, and the
-// exit button ends the loop with code 0, the window destroyed with the application.
+// The window comes up titled by its own caption under the application's name, with the
+// program's icon, and the exit button ends the loop with code 0, the window destroyed with
+// the application.
 TEST_F(AppEntry, ExitClickEndsTheLoopWithCodeZero) {
   bool shown = false;
   bool mainForm = false;
   QString caption;
+  QImage icon;
   QPointer<QWidget> window;
   const EntryRun run = RunEntry([&] {
     ASSERT_NE(Form1, nullptr);
@@ -51,6 +54,7 @@ TEST_F(AppEntry, ExitClickEndsTheLoopWithCodeZero) {
     shown = Form1->Visible();
     mainForm = Application->MainForm() == Form1;
     caption = NativeWidget(Form1)->windowHandle()->title();
+    icon = window->windowIcon().pixmap(48).toImage();
     QTest::mouseClick(NativeWidget(Form1->Button4), Qt::LeftButton);
     // The close takes effect once the click has been handled.
     EXPECT_FALSE(Form1->Visible());
@@ -60,6 +64,10 @@ TEST_F(AppEntry, ExitClickEndsTheLoopWithCodeZero) {
   EXPECT_TRUE(shown);
   EXPECT_TRUE(mainForm);
   EXPECT_EQ(caption, QStringLiteral("Form1"));
+  // The program's own icon, which the task bar and the window switcher show.
+  EXPECT_EQ(icon.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+            QImage(":/application-icon/pavo-48.png")
+                .convertToFormat(QImage::Format_ARGB32_Premultiplied));
   EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("pavo"));
   EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("pavo"));
   EXPECT_TRUE(window.isNull());
