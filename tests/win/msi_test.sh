@@ -23,14 +23,8 @@ probe_exe=$(realpath "$3")
 export WINEDEBUG=${WINEDEBUG:--all}
 
 logs=$(mktemp -d "${TMPDIR:-/tmp}/msi-test.XXXXXX")
-pavo_pid=
-cleanup() {
-  if [ -n "$pavo_pid" ]; then
-    kill "$pavo_pid" 2>/dev/null || true
-    wait "$pavo_pid" 2>/dev/null || true
-  fi
-}
-trap cleanup EXIT
+source "$(dirname "$0")/pavo_process.sh"
+trap kill_pavo EXIT
 fail() {
   echo "msi_test: $*" >&2
   echo "msi_test: logs in $logs" >&2
@@ -155,15 +149,8 @@ done
 expect "the program's working folder" "$(readlink "$program/cwd")" "$(realpath "$workdir_unix")"
 point=$(probe where Button4) || fail "no exit button"
 xdotool mousemove $point click 1
-for _ in $(seq 300); do
-  kill -0 "$pavo_pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$pavo_pid" 2>/dev/null && fail "the program still runs after its exit button"
-status=0
-wait "$pavo_pid" || status=$?
-pavo_pid=
-expect "the program's exit status" "$status" 0
+wait_for_pavo_exit || fail "the program still runs after its exit button"
+expect "the program's exit status" "$pavo_status" 0
 
 echo "== msi: uninstalled silently, the readings kept"
 readings="$workdir_unix/RFID.txt"

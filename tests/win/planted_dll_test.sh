@@ -23,12 +23,9 @@ probe_exe=$3
 names=(winmm uxtheme oleacc comctl32)
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/pavo-planted.XXXXXX")
-pavo_pid=
+source "$(dirname "$0")/pavo_process.sh"
 cleanup() {
-  if [ -n "$pavo_pid" ]; then
-    kill "$pavo_pid" 2>/dev/null || true
-    wait "$pavo_pid" 2>/dev/null || true
-  fi
+  kill_pavo
   rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -76,15 +73,8 @@ fi
 read -r x y < <(probe where Button4)
 # The pointer is left where no later window's control will be.
 xdotool mousemove "$x" "$y" click 1 mousemove 0 0
-for _ in $(seq 300); do
-  kill -0 "$pavo_pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$pavo_pid" 2>/dev/null && fail "pavo.exe still runs after exit was clicked"
-status=0
-wait "$pavo_pid" || status=$?
-pavo_pid=
-[ "$status" -eq 0 ] || fail "pavo.exe ended with status $status"
+wait_for_pavo_exit || fail "pavo.exe still runs after exit was clicked"
+[ "$pavo_status" -eq 0 ] || fail "pavo.exe ended with status $pavo_status"
 
 [ -z "$(marks)" ] || fail "pavo.exe loaded the DLLs planted beside it: $(marks)"
 for name in "${names[@]}"; do
