@@ -44,8 +44,6 @@ struct Call {
   std::string text;
   std::uint32_t number = 0;  // ReadFile: the count asked for; TimeGetTime: the value
   Bytes bytes;               // WriteFile: the bytes given; ReadFile: the bytes read
-
-  const std::string& ToString() const { return text; }
 };
 
 class FakePlatform;
@@ -127,7 +125,7 @@ class FakePlatform : public platform::Platform {
   // The calls made so far.
   const std::vector<Call>& Calls() const { return calls_; }
   void ClearCalls() { calls_.clear(); }
-  // Calls as ToString() texts, leaving out the functions named in skip.
+  // Calls as their texts, leaving out the functions named in skip.
   std::vector<std::string> Trace(std::initializer_list<const char*> skip = {}) const;
   // How many calls of function were made.
   std::size_t Count(const std::string& function) const;

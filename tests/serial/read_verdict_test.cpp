@@ -80,7 +80,6 @@ TEST(ReadVerdict, EveryDriversWayOfLosingAPortIsNoticed) {
       {"CH340: access denied, status calls still answer", Fails(AccessDenied), Ok, Ok, 1},
       {"Bluetooth serial: device removed", Fails(DeviceRemoved), Ok, Ok, 1},
       {"Wine: empty reads, ClearCommError not ready", Ok, Fails(NotReady), Ok, 1},
-      {"empty reads, ClearCommError access denied", Ok, Fails(AccessDenied), Ok, 1},
       {"older CH340, usbser.sys before Windows 10: empty reads only", Ok, Ok, Fails(AccessDenied),
        11},
       {"empty reads, ClearCommError not implemented", Ok, Fails(err::InvalidParameter),

@@ -42,8 +42,7 @@ TEST_F(SerialPort, OpenAndCloseMakeTheirCallsInOrderWithTheFixedValues) {
   EXPECT_EQ(os.Trace(), (Trace{"CreateFile(COM12, 0xC0000000, 0, 3, 0)", "GetCommTimeouts(COM12)",
                                "SetCommTimeouts(COM12, 0/0/1/0/0)", "GetCommState(COM12)",
                                "BuildCommDCB(9600,n,8,1)", "SetCommState(COM12, 9600 N 8 1)"}));
-  const platform::Handle handle = PortHandle;
-  EXPECT_EQ(handle, port.Handle());
+  EXPECT_EQ(PortHandle, port.Handle());
   EXPECT_EQ(port.Timeouts, (platform::CommTimeouts{0, 0, 1, 0, 0}));
   // Members the mode string does not name keep what the port had.
   EXPECT_EQ(port.Settings.Native, (std::vector<unsigned char>{0xAB, 0xCD}));
@@ -53,7 +52,6 @@ TEST_F(SerialPort, OpenAndCloseMakeTheirCallsInOrderWithTheFixedValues) {
   CloseComPort();
   EXPECT_EQ(os.Trace(), (Trace{"SetCommTimeouts(COM12, 7/8/9/10/11)", "CloseHandle(COM12)"}));
   EXPECT_FALSE(port.IsOpen());
-  EXPECT_EQ(PortHandle, handle);  // not cleared
 
   port.Timeouts = {1, 1, 1, 1, 1};
   ASSERT_TRUE(OpenComPort(12, "9600,n,8,1"));
@@ -77,14 +75,6 @@ TEST_F(SerialPort, RefusedSettingsStillCountAsOpenRefusedTimeoutsDoNot) {
                                "SetCommTimeouts(COM3, 0/0/1/0/0) -> false", "CloseHandle(COM3)"}));
   EXPECT_FALSE(port.IsOpen());
   EXPECT_FALSE(ComPortOpen());
-
-  // A malformed mode string changes nothing, and the unchanged settings are written back.
-  fake::FakePort& other = AddPort("COM4");
-  os.ClearCalls();
-  EXPECT_TRUE(OpenComPort(4, "9600,z,8,1"));
-  EXPECT_EQ(os.Trace()[4], "BuildCommDCB(9600,z,8,1) -> false");
-  EXPECT_EQ(os.Trace()[5], "SetCommState(COM4, 1200 E 7 2 xon/xoff rts/cts)");
-  EXPECT_TRUE(other.IsOpen());
 }
 
 }  // namespace

@@ -36,12 +36,6 @@ const char FolderError[] = "Permission denied";
 const char FolderError[] = "Is a directory";
 #endif
 
-std::string Today() {
-  std::string text;
-  DateTimeText(Date(), text);
-  return text;
-}
-
 class SingleRead : public FormTest {
  protected:
   // A reader on COM1 that answers each complete snapshot frame with reply, 2 ms later.
@@ -72,8 +66,9 @@ TEST_F(SingleRead, ShowsTheWholeBufferAndAppendsOneRecord) {
 
   const std::string tagText = form->Edit1->Text();
   EXPECT_EQ(tagText, ReplyDigits + std::string(472, '0'));
-  EXPECT_EQ(form->Edit2->Text(), Today());
-  EXPECT_FALSE(form->Edit3->Text().empty());
+  std::string today;
+  DateTimeText(Date(), today);
+  EXPECT_EQ(form->Edit2->Text(), today);
   EXPECT_NE(form->Edit3->Text(), "Edit3");
   const std::string first =
       tagText + "     " + form->Edit2->Text() + "     " + form->Edit3->Text() + screen::LineEnd;
@@ -90,11 +85,16 @@ TEST_F(SingleRead, ShowsTheWholeBufferAndAppendsOneRecord) {
                    "WriteFile(COM1, 1B)", "Sleep(1)", "WriteFile(COM1, 2E)", "Sleep(1)",
                    "SetCommTimeouts(COM1, 0/0/0/0/0)", "CloseHandle(COM1)"}));
 
-  // The next read appends its own line after the first.
-  Click();
-  const std::string both = dir.Read("RFID.txt");
-  EXPECT_EQ(both.compare(0, first.size(), first), 0);
-  EXPECT_EQ(both.size(), 2 * first.size());
+  // A screen reader tells the controls apart by their names, and reads the reading out of
+  // the tag box.
+  const std::pair<const TControl*, const char*> names[] = {
+      {form->ComboBox1, "Port"}, {form->Edit1, "Tag"},    {form->Edit2, "Date"},
+      {form->Edit3, "Time"},     {form->Button1, "UID"},  {form->Button2, "Start"},
+      {form->Button4, "exit"},   {form->Label1, "Single"}};
+  for (const auto& [control, name] : names) {
+    EXPECT_EQ(screen::AccessibleName(control), name);
+  }
+  EXPECT_EQ(screen::AccessibleValue(form->Edit1), tagText);
 }
 
 // The operator sees the busy look while the read blocks the window, and the reply from its
@@ -144,21 +144,6 @@ TEST_F(SingleRead, TheScreenShowsTheBusyLookThenTheReplyFromItsStart) {
   EXPECT_EQ(busyEdit, screen::Shown(form->Edit1));
 }
 
-// A screen reader tells the controls apart by their names, and reads the reading out of the
-// tag box.
-TEST_F(SingleRead, AScreenReaderNamesEachControlAndReadsTheReading) {
-  Reader();
-  const std::pair<const TControl*, const char*> names[] = {
-      {form->ComboBox1, "Port"}, {form->Edit1, "Tag"},    {form->Edit2, "Date"},
-      {form->Edit3, "Time"},     {form->Button1, "UID"},  {form->Button2, "Start"},
-      {form->Button4, "exit"},   {form->Label1, "Single"}};
-  for (const auto& control : names) {
-    EXPECT_EQ(screen::AccessibleName(control.first), control.second);
-  }
-  Click();
-  EXPECT_EQ(screen::AccessibleValue(form->Edit1), ReplyDigits + std::string(472, '0'));
-}
-
 TEST_F(SingleRead, AShortOrMissingReplyIsNeitherShownNorRecorded) {
   const fake::Bytes shortReply(Reply.begin(), Reply.begin() + 10);
   for (const fake::Bytes& reply : {shortReply, fake::Bytes{}}) {
@@ -166,7 +151,6 @@ TEST_F(SingleRead, AShortOrMissingReplyIsNeitherShownNorRecorded) {
     Reader(reply);
     form->Edit1->SetText("previous reading");
     os.ClearCalls();
-    const std::uint64_t start = os.Now();
 
     Click();
 
@@ -175,9 +159,6 @@ TEST_F(SingleRead, AShortOrMissingReplyIsNeitherShownNorRecorded) {
     EXPECT_FALSE(dir.Exists("RFID.txt"));
     EXPECT_EQ(os.Count("CloseHandle"), 1u);
     EXPECT_EQ(Look(), IdleLook);
-    // 100 ms, 5 ms of write pauses, then the reply limit.
-    EXPECT_GE(os.Now() - start, 100u + 5u + 501u);
-    EXPECT_LE(os.Now() - start, 100u + 5u + 503u);
   }
   const std::string log = screen::TextLines({"len:5", "  len-2:3"});
   EXPECT_EQ(dir.Read("test.txt"), log + log);
@@ -309,28 +290,6 @@ TEST_F(SingleRead, ARecordThatCannotBeWrittenWaitsForTheOperator) {
                              form->Edit3->Text() + screen::LineEnd;
     EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
     EXPECT_EQ(contents(), cancel ? before : before + line) << c.what;
-  }
-}
-
-// A command log that cannot be written (a folder in its way; a full disk or a pipe that no
-// program reads, which must not hold the window either): the reading is made and recorded
-// as usual.
-TEST_F(SingleRead, ACommandLogThatCannotBeWrittenDoesNotDisturbTheRead) {
-  std::vector<std::function<void()>> blockers = {
-      [] { std::filesystem::create_directory("test.txt"); }};
-#ifndef _WIN32
-  blockers.push_back([] { std::filesystem::create_symlink("/dev/full", "test.txt"); });
-  blockers.push_back([] { mkfifo("test.txt", 0644); });
-#endif
-  Reader();
-  for (const auto& block : blockers) {
-    std::filesystem::remove_all("test.txt");
-    std::filesystem::remove("RFID.txt");
-    block();
-    Click();
-    EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
-    EXPECT_EQ(dir.Read("RFID.txt").substr(0, 28), ReplyDigits);
   }
 }
 

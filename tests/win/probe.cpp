@@ -146,10 +146,8 @@ bool CheckLayout() {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: pavo-probe wait MS | where NAME | text NAME | "
-               "until NAME is|starts|not TEXT MS | box MS | taskbar | layout | read COMn | "
-               "name NAME | "
-               "load DLL...\n");
+               "usage: pavo-probe wait|where|text|until|box|taskbar|layout|read|name|"
+               "load ... (see probe.cpp)\n");
   return 2;
 }
 
