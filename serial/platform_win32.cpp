@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <string>
 
@@ -22,6 +23,8 @@
 #include <mmsystem.h>
 // _chsize
 #include <io.h>
+
+#include "serial/system_library_win32.h"
 
 // windows.h maps these names to their A/W variants; here they are the interface's methods,
 // and the calls below name the ANSI functions themselves.
@@ -199,13 +202,6 @@ class Win32PortCalls final : public PortCalls {
   HANDLE port_;
 };
 
-// A function of a module loaded at run time, typed as its declaration; null where the
-// module or the function is missing.
-#define PAVO_FUNCTION(module, name)                         \
-  (module == nullptr ? nullptr                              \
-                     : reinterpret_cast<decltype(&::name)>( \
-                           reinterpret_cast<void (*)()>(::GetProcAddress(module, #name))))
-
 // The multimedia timer's functions. winmm.dll is not among the DLLs Windows always takes
 // from its system folder (the KnownDLLs): imported, or loaded by its bare name, a copy
 // beside pavo.exe (say, one a web page dropped into the Downloads folder it was unpacked
@@ -213,29 +209,16 @@ class Win32PortCalls final : public PortCalls {
 // functions are looked up; without them the port keeps working on the coarser clock.
 struct Winmm {
   Winmm() {
-    HMODULE module = ::LoadLibraryExW(L"winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module == nullptr && ::GetLastError() == ERROR_INVALID_PARAMETER) {
-      // Windows 7 without update KB2533623 knows no search flags: the full path, with the
-      // DLLs it needs in turn looked for in its own folder first.
-      static const wchar_t name[] = L"\\winmm.dll";
-      wchar_t path[MAX_PATH];
-      const UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
-      if (length > 0 && length + sizeof name / sizeof name[0] <= MAX_PATH) {
-        std::memcpy(path + length, name, sizeof name);
-        module = ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-      }
-    }
-    beginPeriod = PAVO_FUNCTION(module, timeBeginPeriod);
-    endPeriod = PAVO_FUNCTION(module, timeEndPeriod);
-    getTime = PAVO_FUNCTION(module, timeGetTime);
+    HMODULE module = LoadSystemLibrary(L"winmm.dll");
+    beginPeriod = PAVO_SYSTEM_FUNCTION(module, timeBeginPeriod);
+    endPeriod = PAVO_SYSTEM_FUNCTION(module, timeEndPeriod);
+    getTime = PAVO_SYSTEM_FUNCTION(module, timeGetTime);
   }
 
   decltype(&::timeBeginPeriod) beginPeriod;
   decltype(&::timeEndPeriod) endPeriod;
   decltype(&::timeGetTime) getTime;
 };
-
-#undef PAVO_FUNCTION
 
 class Win32Platform final : public Platform {
  public:
@@ -367,3 +350,20 @@ bool TruncateFile(std::FILE* file, long size) {
 }
 
 }  // namespace platform
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module == nullptr && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+    // Windows 7 without update KB2533623 knows no search flags: the full path, with the
+    // DLLs it needs in turn looked for in its own folder first.
+    wchar_t path[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+    const std::size_t nameLength = std::wcslen(name);
+    if (length > 0 && length + 1 + nameLength < MAX_PATH) {
+      path[length] = L'\\';
+      std::wmemcpy(path + length + 1, name, nameLength + 1);
+      module = ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+  }
+  return module;
+}

@@ -8,6 +8,8 @@
 #include <vssym32.h>
 
 #include "framework/controls.h"
+// LoadSystemLibrary and PAVO_SYSTEM_FUNCTION, shared with the Windows backend.
+#include "serial/system_library_win32.h"
 
 class TWidgetImpl {
  public:
@@ -53,11 +55,3 @@ constexpr UINT kMainFormClosed = WM_APP + 1;
 // Restricts the DLLs loaded from now on to the system folder; called before anything else
 // runs (see native.cpp).
 void RestrictDllSearch();
-// A DLL that is no KnownDLL, loaded from the system folder alone; null where it is missing.
-HMODULE LoadSystemLibrary(const wchar_t* name);
-// A function of a module loaded at run time, typed as its declaration; null where the
-// module or the function is missing.
-#define PAVO_SYSTEM_FUNCTION(module, name)                    \
-  ((module) == nullptr ? nullptr                              \
-                       : reinterpret_cast<decltype(&::name)>( \
-                             reinterpret_cast<void (*)()>(GetProcAddress((module), #name))))
