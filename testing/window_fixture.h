@@ -42,7 +42,6 @@ class WindowTest : public ::testing::Test {
   ButtonLook Look() const {
     return {form->Button2->Enabled(), form->Button2->Caption(), form->Button2->FontColor()};
   }
-  static void PostClick(TButton* button) { screen::PostClick(button); }
 
   TApplication app_;
   TApplication* saved_ = nullptr;
