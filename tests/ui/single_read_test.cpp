@@ -13,7 +13,6 @@
 #endif
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -239,11 +238,10 @@ TEST_F(SingleRead, ARecordThatCannotBeWrittenWaitsForTheOperator) {
        "No space left on device"},
       {"a pipe nobody reads", [] { mkfifo("RFID.txt", 0644); }, remove,
        "a pipe that no program reads"},
-      // Room for 100 bytes more than the file holds: the write stops half-way.
+      // Room for 100 bytes in a new file: the write stops part-way, and all of it is cut off.
       {"a disk that takes part of the line",
        [] {
-         std::ofstream("RFID.txt") << "earlier\n";
-         const rlimit small{108, RLIM_INFINITY};
+         const rlimit small{100, RLIM_INFINITY};
          setrlimit(RLIMIT_FSIZE, &small);
        },
        [&] { setrlimit(RLIMIT_FSIZE, &noLimit); }, "File too large"},

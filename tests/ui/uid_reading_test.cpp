@@ -323,6 +323,8 @@ TEST_F(UidReading, ALostPortIsOpenedAgainEachPassAndTheCommandSentAgain) {
     EXPECT_GE(opens[i] - opens[i - 1], 100u);
     EXPECT_LE(opens[i] - opens[i - 1], 102u);
   }
+  // Reopened, it waits 100 ms before the command, as at the start.
+  EXPECT_EQ(TimesOf("PurgeComm").back() - opens.back(), 100u);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->Line(), UidFrame);
   EXPECT_FALSE(second->IsOpen());
