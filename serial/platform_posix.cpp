@@ -63,7 +63,7 @@ std::string ResolvePortName(const std::string& name) {
       return std::string();
     }
   }
-  struct stat entry {};
+  struct stat entry = {};
   if (lstat(name.c_str(), &entry) == 0) {
     return name;
   }

@@ -148,12 +148,12 @@ TEST(PosixPort, OnlyTerminalsOpen) {
     EXPECT_EQ(OpenByName(name), platform::InvalidHandle) << name;
   }
   // Without a link, COMn is the n-th serial device, where this machine has one.
-  struct stat device {};
+  struct stat device = {};
   if (stat("/dev/ttyS0", &device) == 0 && access("/dev/ttyS0", R_OK | W_OK) == 0) {
     const platform::Handle h = OpenByName("COM1");
     // The device is the machine's, not the test's: another program may hold it, and the
     // name then leads there all the same.
-    struct stat opened {};
+    struct stat opened = {};
     EXPECT_TRUE(h != platform::InvalidHandle
                     ? fstat(static_cast<int>(h), &opened) == 0 && opened.st_rdev == device.st_rdev
                     : errno == EBUSY);
@@ -199,9 +199,9 @@ TEST(PosixPort, ReadsKeepTheirTimeoutsWithoutSpinning) {
   EXPECT_LT(spent.cpu, spent.wall / 2);
 
   // A signal that cuts the wait short does not end the read before its time-out.
-  struct sigaction onAlarm {};
+  struct sigaction onAlarm = {};
   onAlarm.sa_handler = [](int) {};
-  struct sigaction saved {};
+  struct sigaction saved = {};
   sigaction(SIGALRM, &onAlarm, &saved);
   const itimerval soon{{0, 0}, {0, 20000}};
   setitimer(ITIMER_REAL, &soon, nullptr);

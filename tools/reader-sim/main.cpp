@@ -42,7 +42,7 @@ bool InstallSignalHandlers(std::string* error) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     fcntl(fd, F_SETFD, FD_CLOEXEC);
   }
-  struct sigaction action {};
+  struct sigaction action = {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   for (int number : {SIGINT, SIGTERM, SIGHUP}) {

@@ -137,10 +137,10 @@ long PtyLine::DiscardUnread() const {
 bool PortLink::Create(const std::string& name, const std::string& target, bool* replaced,
                       std::string* error) {
   *replaced = false;
-  struct stat entry {};
+  struct stat entry = {};
   if (lstat(name.c_str(), &entry) == 0) {
     const std::string oldTarget = S_ISLNK(entry.st_mode) ? LinkTarget(name) : std::string();
-    struct stat targetEntry {};
+    struct stat targetEntry = {};
     const bool leftover = oldTarget.rfind("/dev/pts/", 0) == 0 &&
                           stat(oldTarget.c_str(), &targetEntry) != 0 && errno == ENOENT;
     if (!leftover) {
