@@ -1,6 +1,7 @@
-// The rule both front ends apply to the locale's short date format before they show a
-// date: the year with its century. A record file keeps its dates for years, and a short
-// date such as "12/7/26" cannot tell 1926 from 2026.
+// The rules both front ends apply to the locale's date and time texts before they show
+// them: the year with its century, and plain spaces. A record file keeps its dates for
+// years, a short date such as "12/7/26" cannot tell 1926 from 2026, and a line recorded
+// on one system must read the same as one recorded on another.
 #pragma once
 
 #include <string>
@@ -27,4 +28,17 @@ std::basic_string<Char> WithCenturyInYears(const std::basic_string<Char>& format
     ++i;
   }
   return result;
+}
+
+// The text with every no-break space (U+00A0) and narrow no-break space (U+202F) made a
+// plain one. Newer locale data puts a narrow no-break space before "AM" and "PM" where
+// older data and Windows have a plain space; a record file read by its columns (a
+// spreadsheet import, a script splitting on spaces) must see the same bytes either way.
+inline std::u16string WithPlainSpaces(std::u16string text) {
+  for (char16_t& c : text) {
+    if (c == u'\u00A0' || c == u'\u202F') {
+      c = u' ';
+    }
+  }
+  return text;
 }

@@ -29,8 +29,12 @@ void Decode(TDateTime value, QDate& date, QTime& time) {
   time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));
 }
 
+// A date or time text as the window and the record file take it: in the locale's
+// encoding, with plain spaces.
 std::string Local8Bit(const QString& text) {
-  return text.toLocal8Bit().toStdString();
+  return QString::fromStdU16String(WithPlainSpaces(text.toStdU16String()))
+      .toLocal8Bit()
+      .toStdString();
 }
 
 }  // namespace

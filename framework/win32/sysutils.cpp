@@ -64,6 +64,19 @@ SYSTEMTIME Decode(TDateTime value) {
   return st;
 }
 
+// A date or time text from the locale functions as the window and the record file take
+// it: with plain spaces, in the ANSI code page (where a narrow no-break space would not
+// even exist).
+std::string Narrow(const wchar_t* wide) {
+  const std::u16string plain = WithPlainSpaces(reinterpret_cast<const char16_t*>(wide));
+  char text[256] = {};
+  if (WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(plain.c_str()), -1, text,
+                          sizeof text, nullptr, nullptr) == 0) {
+    return std::string();
+  }
+  return text;
+}
+
 // The user's short date, with the year's century where the user's format leaves it out
 // ("M/d/yy" shows as "M/d/yyyy"). Pictures are taken as UTF-16 (wchar_t is 16 bits here):
 // in a double-byte code page the second byte of a character can be a 'y'.
@@ -84,21 +97,17 @@ std::string DateText(const SYSTEMTIME& st) {
                      wide, 128) == 0) {
     return std::string();
   }
-  char text[256] = {};
-  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr) == 0) {
-    return std::string();
-  }
-  return text;
+  return Narrow(wide);
 }
 
 // The user's time format, which shows seconds (TIME_NOSECONDS is not given): readings
 // taken a few seconds apart must be told apart in the window and in the record file.
 std::string TimeText(const SYSTEMTIME& st) {
-  char text[128] = {};
-  if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, text, sizeof text) == 0) {
+  wchar_t wide[128] = {};
+  if (GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, wide, 128) == 0) {
     return std::string();
   }
-  return text;
+  return Narrow(wide);
 }
 
 }  // namespace

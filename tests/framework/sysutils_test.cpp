@@ -1,5 +1,7 @@
 #include "framework/sysutils.h"
 
+#include "framework/date_format.h"
+
 #include <gtest/gtest.h>
 
 #include <QDate>
@@ -57,6 +59,13 @@ TEST(DateTime, ClockGivesTodayAndTheTimeOfDay) {
   const double now = QTime::currentTime().msecsSinceStartOfDay() / 86400000.0;
   const double gap = std::fabs(now - time);
   EXPECT_TRUE(gap < 5.0 / 86400 || gap > 1.0 - 5.0 / 86400) << "gap " << gap;
+}
+
+// Newer locale data has no-break spaces where older data and Windows have plain ones (Qt
+// 6.8's en_US: "11:30:18\u202FPM"); shown and recorded, they are plain spaces, so that a
+// record line is the same bytes on every system. Other spaces stay.
+TEST(DateTime, NoBreakSpacesArePlainOnes) {
+  EXPECT_EQ(WithPlainSpaces(u"11:30:18\u202FPM, 1\u00A0Jan\u2009x"), u"11:30:18 PM, 1 Jan\u2009x");
 }
 
 // The texts in the user's regional formats: the time always with seconds, in the locale's
