@@ -121,6 +121,12 @@ void TApplication::Initialize() {
   // Controls may load the visual styles' DLL by its bare name (Wine's does), and only from
   // now on is that kept to the system folder. The manifest's side-by-side assembly supplies
   // it by name ahead of any folder; without it the controls are the system's older ones.
+  // Common Controls looks for the visual styles' DLL by its bare name when it first draws,
+  // and a name already loaded is the module that name finds: loaded from the system folder
+  // first, it is never looked for beside the program, even where the search cannot be
+  // restricted (Windows 7 without its loader update) or a loader looks there regardless
+  // (Wine 10 with native DLLs preferred).
+  LoadSystemLibrary(L"uxtheme.dll");
   HMODULE comctl32 = LoadLibraryW(L"comctl32.dll");
   if (auto initialize = PAVO_SYSTEM_FUNCTION(comctl32, InitCommonControlsEx)) {
     INITCOMMONCONTROLSEX controls{};
