@@ -10,16 +10,21 @@
 # (oleacc), open a port when Start is clicked (winmm), draw Start on the visual style's face
 # (uxtheme) and end through its exit button; Wine's load trace must show each of these DLLs
 # taken from the Windows folder.
-#   tests/win/planted_dll_test.sh PAVO_EXE PLANTED_DLL PROBE_EXE
+# Wine 10's user32 looks up the visual styles' DLL by its bare name while it starts, before
+# any code of the program runs, and so takes the plant where native DLLs come first. What
+# Wine takes on its own is shown by a program that only starts and ends (BARE_EXE) in the
+# same folder: pavo.exe may take those plants as often as it does, and nothing more.
+#   tests/win/planted_dll_test.sh PAVO_EXE PLANTED_DLL PROBE_EXE BARE_EXE
 # Needs WINEPREFIX booted, DISPLAY with Wine's desktop on it, xdotool and ImageMagick.
 set -euo pipefail
-if [ $# -ne 3 ]; then
-  echo "usage: $0 PAVO_EXE PLANTED_DLL PROBE_EXE" >&2
+if [ $# -ne 4 ]; then
+  echo "usage: $0 PAVO_EXE PLANTED_DLL PROBE_EXE BARE_EXE" >&2
   exit 2
 fi
 pavo=$1
 planted=$2
 probe_exe=$3
+bare_exe=$4
 names=(winmm uxtheme oleacc comctl32)
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/pavo-planted.XXXXXX")
@@ -35,6 +40,7 @@ fail() {
 }
 cp "$pavo" "$dir/pavo.exe"
 cp "$probe_exe" "$dir/probe.exe"
+cp "$bare_exe" "$dir/bare.exe"
 for name in "${names[@]}"; do
   cp "$planted" "$dir/$name.dll"
 done
@@ -42,6 +48,8 @@ native_first=$(IFS=,; echo "${names[*]}")
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}$native_first=n,b"
 probe() { wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
 marks() { find "$dir" -maxdepth 1 -iname "${1:-*}.loaded" -printf '%f '; }
+# How often a process took the plant NAME, by Wine's load trace LOG.
+planted_loads() { grep -ci "Loaded L\".*\\\\$1\.dll\" at [0-9A-F]*: native" "$2" || true; }
 
 # The control: loaded by its bare name from this folder, each planted DLL leaves its mark.
 (cd "$dir" && wine probe.exe load "${names[@]/%/.dll}" >/dev/null 2>&1) || true
@@ -49,6 +57,9 @@ for name in "${names[@]}"; do
   [ -n "$(marks "$name.dll")" ] ||
     fail "Wine did not load the planted $name.dll by its name: this check would prove nothing"
 done
+rm -f "$dir"/*.loaded
+(cd "$dir" && WINEDEBUG=+loaddll wine bare.exe >"$dir/bare.log" 2>&1) ||
+  fail "a program that only starts did not start beside the plants"
 rm -f "$dir"/*.loaded
 
 (cd "$dir" && WINEDEBUG=+loaddll exec wine pavo.exe >"$dir/pavo.log" 2>&1) &
@@ -76,9 +87,22 @@ xdotool mousemove "$x" "$y" click 1 mousemove 0 0
 wait_for_pavo_exit || fail "pavo.exe still runs after exit was clicked"
 [ "$pavo_status" -eq 0 ] || fail "pavo.exe ended with status $pavo_status"
 
-[ -z "$(marks)" ] || fail "pavo.exe loaded the DLLs planted beside it: $(marks)"
+wines_own=()
+for name in "${names[@]}"; do
+  own=$(planted_loads "$name" "$dir/bare.log")
+  taken=$(planted_loads "$name" "$dir/pavo.log")
+  if [ "$own" -eq 0 ]; then
+    [ -z "$(marks "$name.dll")" ] || fail "pavo.exe loaded the $name.dll planted beside it"
+  else
+    wines_own+=("$name.dll")
+  fi
+  [ "$taken" -le "$own" ] ||
+    fail "pavo.exe took the planted $name.dll $taken times, Wine on its own $own times"
+done
+[ ${#wines_own[@]} -eq 0 ] ||
+  echo "planted_dll_test: Wine itself takes the planted ${wines_own[*]} as any program starts"
 for name in "${names[@]}"; do
   grep -qi "Loaded L\"C:\\\\\\\\windows\\\\\\\\.*\\\\\\\\$name\\.dll\"" "$dir/pavo.log" ||
     fail "pavo.exe did not load $name.dll from the Windows folder"
 done
-echo "planted_dll_test: pavo.exe beside planted ${names[*]}: none loaded, the program works"
+echo "planted_dll_test: pavo.exe beside planted ${names[*]}: the program took none, and works"
