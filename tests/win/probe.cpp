@@ -15,6 +15,8 @@
 //                                            with its text; prints what differs
 //   pavo-probe name NAME                     control NAME's accessible name, as a screen
 //                                            reader gets it (AccessibleObjectFromWindow)
+//   pavo-probe exit MS                       holds the main window's process, prints "held",
+//                                            then its exit status once it has ended
 //   pavo-probe load DLL...                   loads each DLL by its bare name, searched for as
 //                                            Windows does (planted_dll_test.sh's control)
 #include <windows.h>
@@ -147,7 +149,7 @@ bool CheckLayout() {
 int Usage() {
   std::fprintf(stderr,
                "usage: pavo-probe wait|where|text|until|box|taskbar|layout|read|name|"
-               "load ... (see probe.cpp)\n");
+               "exit|load ... (see probe.cpp)\n");
   return 2;
 }
 
@@ -258,6 +260,26 @@ int main(int argc, char** argv) {
   }
   if (command == "name" && argc == 3) {
     std::printf("%s\n", AccessibleText(Control(argv[2]), &IAccessible::get_accName).c_str());
+    return 0;
+  }
+  if (command == "exit" && argc == 3) {
+    DWORD id = 0;
+    GetWindowThreadProcessId(Form(), &id);
+    HANDLE held = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (held == nullptr) {
+      return 1;
+    }
+    std::printf("held\n");
+    std::fflush(stdout);
+    DWORD status = 0;
+    const bool ended =
+        WaitForSingleObject(held, static_cast<DWORD>(std::atoi(argv[2]))) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(held, &status);
+    CloseHandle(held);
+    if (!ended) {
+      return 1;
+    }
+    std::printf("%lu\n", status);
     return 0;
   }
   if (command == "load" && argc >= 3) {
