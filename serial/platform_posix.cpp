@@ -4,7 +4,7 @@
 // (normally a symbolic link to a tty or pseudo-terminal), else /dev/ttyS<n-1>. Ports are
 // held exclusively with flock, which also holds against root, plus TIOCEXCL. POSIX has no
 // per-port read time-outs, so this backend keeps them per handle and applies them itself
-// with poll(2), to the millisecond.
+// with ppoll(2), to the deadline's nanosecond.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -364,16 +364,16 @@ class PosixPlatform final : public Platform {
     }
 
     for (;;) {
-      int wait = -1;
+      // Up to the deadline itself: poll's whole milliseconds, rounded up so as never to end
+      // early, made every 1 ms read take up to 2 ms.
+      timespec wait{};
       if (deadline != kNever) {
-        // Rounded up, so that the read never ends before its time-out.
-        const std::int64_t left = deadline - MonotonicNanoseconds();
-        wait = left <= 0
-                   ? 0
-                   : static_cast<int>(std::min<std::int64_t>((left + 999999) / 1000000, 1000000));
+        const std::int64_t left = std::max<std::int64_t>(deadline - MonotonicNanoseconds(), 0);
+        wait.tv_sec = static_cast<time_t>(left / 1000000000);
+        wait.tv_nsec = static_cast<long>(left % 1000000000);
       }
       pollfd p{fd, POLLIN, 0};
-      const int ready = poll(&p, 1, wait);
+      const int ready = ppoll(&p, 1, deadline != kNever ? &wait : nullptr, nullptr);
       if (ready < 0) {
         if (errno == EINTR) {
           continue;
