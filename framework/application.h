@@ -30,7 +30,6 @@ class TApplication {
   // The name the platform shows for the application (e.g. on the task bar); window
   // captions stay as they are.
   void SetTitle(const std::string& title);
-  std::string Title() const { return title_; }
 
   // Constructs a form owned by this object and stores it in reference; the first form
   // created becomes the main form.

@@ -167,17 +167,12 @@ class TComboBox : public TControl {
   std::vector<std::string> Items() const;
 };
 
-// A static caption. With AutoSize (the default) it takes the size of its text, so the
-// caption shows in full whatever font the system draws it with; its place stays.
+// A static caption. It takes the size of its text, so the caption shows in full whatever
+// font the system draws it with; its place stays.
 class TLabel : public TControl {
  public:
   explicit TLabel(TForm* owner);
 
   std::string Caption() const;
   void SetCaption(const std::string& caption);
-  bool AutoSize() const { return autoSize_; }
-  void SetAutoSize(bool autoSize);
-
- private:
-  bool autoSize_ = true;
 };

@@ -65,12 +65,8 @@ class FormWidget : public QWidget {
 
 class LabelWidget : public QLabel {
  public:
-  LabelWidget(TLabel* label, QWidget* parent) : QLabel(parent), label_(label) {}
-  void Fit() {
-    if (label_->AutoSize()) {
-      resize(sizeHint());
-    }
-  }
+  explicit LabelWidget(QWidget* parent) : QLabel(parent) {}
+  void Fit() { resize(sizeHint()); }
 
  protected:
   void changeEvent(QEvent* event) override {
@@ -79,9 +75,6 @@ class LabelWidget : public QLabel {
       Fit();
     }
   }
-
- private:
-  TLabel* label_;
 };
 
 QWidget* Parent(TForm* owner) {
@@ -344,7 +337,7 @@ std::vector<std::string> TComboBox::Items() const {
 // --- TLabel
 
 TLabel::TLabel(TForm* owner) : TControl(owner) {
-  impl_ = std::make_unique<TWidgetImpl>(new LabelWidget(this, Parent(owner)));
+  impl_ = std::make_unique<TWidgetImpl>(new LabelWidget(Parent(owner)));
 }
 
 std::string TLabel::Caption() const {
@@ -355,9 +348,4 @@ void TLabel::SetCaption(const std::string& caption) {
   Native<QLabel>(this)->setText(FromLocal8Bit(caption));
   static_cast<LabelWidget*>(Native<QLabel>(this))->Fit();
   impl_->widget->repaint();
-}
-
-void TLabel::SetAutoSize(bool autoSize) {
-  autoSize_ = autoSize;
-  static_cast<LabelWidget*>(Native<QLabel>(this))->Fit();
 }

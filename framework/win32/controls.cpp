@@ -499,15 +499,6 @@ std::string TLabel::Caption() const {
 
 void TLabel::SetCaption(const std::string& caption) {
   SetWindowTextA(impl_->hwnd, caption.c_str());
-  if (autoSize_) {
-    FitLabel(impl_->hwnd);
-  }
+  FitLabel(impl_->hwnd);
   PaintNow(impl_->hwnd);
-}
-
-void TLabel::SetAutoSize(bool autoSize) {
-  autoSize_ = autoSize;
-  if (autoSize_) {
-    FitLabel(impl_->hwnd);
-  }
 }
