@@ -1,15 +1,17 @@
 // The POSIX backend end to end on real pseudo-terminals: name resolution, exclusive
 // access, the line settings and reads bounded by the time-outs.
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
@@ -198,16 +200,29 @@ TEST(PosixPort, ReadsKeepTheirTimeoutsWithoutSpinning) {
   EXPECT_GE(spent.wall, 100.0);
   EXPECT_LT(spent.cpu, spent.wall / 2);
 
-  // A signal that cuts the wait short does not end the read before its time-out.
-  struct sigaction onAlarm = {};
-  onAlarm.sa_handler = [](int) {};
+  // Signals that cut the wait short do not end the read before its time-out: they come
+  // every 2 ms from another thread for as long as the read lasts, so some come during it.
+  static std::atomic<int> signals{0};
+  struct sigaction onSignal = {};
+  onSignal.sa_handler = [](int) { ++signals; };
   struct sigaction saved = {};
-  sigaction(SIGALRM, &onAlarm, &saved);
-  const itimerval soon{{0, 0}, {0, 20000}};
-  setitimer(ITIMER_REAL, &soon, nullptr);
+  sigaction(SIGUSR1, &onSignal, &saved);
+  std::atomic<bool> reading{true};
+  const pthread_t self = pthread_self();
+  std::thread interrupter([&] {
+    while (reading) {
+      pthread_kill(self, SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  const int before = signals;
   spent = Measure([&] { EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 5, got)); });
-  sigaction(SIGALRM, &saved, nullptr);
+  const int during = signals - before;
+  reading = false;
+  interrupter.join();
+  sigaction(SIGUSR1, &saved, nullptr);
   EXPECT_GE(spent.wall, 100.0);
+  EXPECT_GT(during, 0) << "no signal came during the read";
 
   // A time-out between bytes is not kept by this backend: refused, the old ones stay.
   EXPECT_FALSE(Os().SetCommTimeouts(PortHandle, {10, 0, 0, 0, 0}));
@@ -216,9 +231,13 @@ TEST(PosixPort, ReadsKeepTheirTimeoutsWithoutSpinning) {
 
   // No time-outs: waits until all bytes are there, however they come.
   ASSERT_TRUE(Os().SetCommTimeouts(PortHandle, {0, 0, 0, 0, 0}));
+  // The last byte is written only once the read has taken the first two from the port.
   std::thread reader([&pty] {
     pty.Write({1, 2});
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    for (int queued = -1; queued != 0;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      ioctl(static_cast<int>(PortHandle), FIONREAD, &queued);
+    }
     pty.Write({3});
   });
   EXPECT_TRUE(Os().ReadFile(PortHandle, buffer, 3, got));
