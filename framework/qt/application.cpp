@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QString>
+#include <QThread>
 #include <QTimer>
 #include <csignal>
 #include <cstdint>
@@ -101,6 +102,20 @@ void EndedInsideRun() {
   }
 }
 
+// Qt's Wayland platform ends the process itself when its connection to the compositor
+// breaks: _exit right after this warning, without exit's handlers, with status 1 from its
+// event thread in Qt 6.4 and with status 255 from the GUI thread in later versions. Seen on
+// the GUI thread, the program ends as it does when an X display is lost.
+QtMessageHandler toolkitMessages = nullptr;
+void WatchToolkitMessages(QtMsgType type, const QMessageLogContext& context,
+                          const QString& message) {
+  toolkitMessages(type, context, message);
+  if (type == QtWarningMsg && message.startsWith(QLatin1String("The Wayland connection")) &&
+      QThread::currentThread() == QCoreApplication::instance()->thread()) {
+    EndedInsideRun();
+  }
+}
+
 }  // namespace
 
 TApplication* Application = &theApplication;
@@ -123,6 +138,12 @@ void TApplication::Finalize() {
   }
   native_->windowWatch.reset();
   DestroyForms();
+  // Qt 6.4's Wayland platform can deadlock while it is taken down: the display waits for
+  // its event thread, which waits for a read that never comes, and the program would hang
+  // with its window gone. There the Qt application is left to the operating system.
+  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    static_cast<void>(native_->ownedQApplication.release());
+  }
   native_->ownedQApplication.reset();
 }
 
@@ -166,6 +187,10 @@ void TApplication::Run() {
   }
   static const bool endWatched = std::atexit(EndedInsideRun) == 0;
   static_cast<void>(endWatched);
+  if (toolkitMessages == nullptr &&
+      QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    toolkitMessages = qInstallMessageHandler(WatchToolkitMessages);
+  }
   if (native_->windowWatch == nullptr) {
     native_->windowWatch = std::make_unique<MainWindowWatch>(*this);
     QCoreApplication::instance()->installNativeEventFilter(native_->windowWatch.get());

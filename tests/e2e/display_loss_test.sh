@@ -4,13 +4,17 @@
 #   killx        the X server ends
 #   windowkill   the client is killed off the display (as xkill does)
 #   windowclose  another client destroys the window
+#   wayland      the same program on Qt's Wayland platform, and its compositor (weston) ends
 # The program must end, not by a signal, with status 1, having
 # closed the port (the simulator sees the line close) and left both files whole.
-# usage: display_loss_test.sh PAVO READER_SIM CASE; exit 77 (skipped) without Xvfb/xdotool.
+# usage: display_loss_test.sh PAVO READER_SIM CASE; exit 77 (skipped) without Xvfb/xdotool
+# (and weston for the wayland case).
 set -uo pipefail
 pavo=$1 sim=$2 case=$3
 
-for tool in Xvfb xdotool; do
+tools=(Xvfb xdotool)
+[ "$case" = wayland ] && tools+=(weston weston-debug)
+for tool in "${tools[@]}"; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIPPED: $tool is not installed"
     exit 77
@@ -31,6 +35,7 @@ fail() {
   echo "--- program output"; cat pavo.out 2>/dev/null
   echo "--- simulator trace"; tail -n 20 sim.txt 2>/dev/null
   echo "--- X server"; cat xvfb.log 2>/dev/null
+  [ "$case" = wayland ] && { echo "--- compositor"; cat weston.log 2>/dev/null; }
   exit 1
 }
 # Waits up to $1 tenths of a second for the command after it to succeed. The limits are
@@ -55,14 +60,34 @@ export DISPLAY=":$(head -n1 display.txt)"
 pids+=($!)
 within 300 test -e COM1 || fail "reader-sim made no COM1"
 
-QT_QPA_PLATFORM=xcb "$pavo" >pavo.out 2>&1 &
-program=$!; pids+=("$program")
 window=""
-# Clicks reach a window only once it is mapped.
-find_window() {
-  window=$(xdotool search --onlyvisible --name '^Form1$' 2>/dev/null | head -n1)
-  [ -n "$window" ]
-}
+if [ "$case" = wayland ]; then
+  # A headless weston has no input devices: this one shows its output in a window on the X
+  # server, and takes the clicks there. The program sees Wayland alone. The kiosk shell
+  # shows the window full size at the output's corner, so the layout's positions hold; the
+  # compositor's scene graph (--debug, weston-debug) tells when the window is up.
+  mkdir -m 700 runtime
+  export XDG_RUNTIME_DIR=$work/runtime WAYLAND_DISPLAY=pavo
+  weston --backend=x11-backend.so --use-pixman --width=640 --height=480 \
+    --shell=kiosk-shell.so --socket=pavo --no-config --idle-time=0 --debug >weston.log 2>&1 &
+  compositor=$!; pids+=("$compositor")
+  within 300 test -S runtime/pavo || fail "weston did not start"
+  env -u DISPLAY QT_QPA_PLATFORM=wayland "$pavo" >pavo.out 2>&1 &
+  program=$!; pids+=("$program")
+  find_window() {
+    weston-debug scene-graph >scene.txt 2>&1 &&
+      grep -q "top-level window 'Form1' of pavo" scene.txt &&
+      window=$(xdotool search --class '^weston' 2>/dev/null | head -n1) && [ -n "$window" ]
+  }
+else
+  QT_QPA_PLATFORM=xcb "$pavo" >pavo.out 2>&1 &
+  program=$!; pids+=("$program")
+  # Clicks reach a window only once it is mapped.
+  find_window() {
+    window=$(xdotool search --onlyvisible --name '^Form1$' 2>/dev/null | head -n1)
+    [ -n "$window" ]
+  }
+fi
 within 300 find_window || fail "no window"
 
 # A single read ("Start"), then the UID loop ("UID"); positions from the window's layout.
@@ -89,6 +114,7 @@ case $case in
   killx) kill "$xvfb" ;;
   windowkill) xdotool windowkill "$window" ;;
   windowclose) xdotool windowclose "$window" ;;
+  wayland) kill "$compositor" ;;
   *) fail "unknown case" ;;
 esac
 
