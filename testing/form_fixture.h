@@ -17,38 +17,26 @@ class FormTest : public WindowTest {
   fake::ScopedPlatform use{os};
 };
 
-// The real clock around what a handler did: made before it, ended after it. A date or
-// time the handler showed must be the clock's at some moment between, also across the
-// turn of a second or of a day.
-class ClockSpan {
- public:
+// The real clock around what a handler did, read before it and (End) after it: the date
+// and time the handler showed must be the clock's at a whole second between, also across
+// the turn of a day.
+struct ClockSpan {
+  TDateTime fromDate = Date(), fromTime = Time(), toDate = fromDate, toTime = fromTime;
   void End() {
-    toDate_ = Date();
-    toTime_ = Time();
+    toDate = Date();
+    toTime = Time();
   }
-  bool HasDate(const std::string& shown) const {
-    return shown == Text(fromDate_) || shown == Text(toDate_);
-  }
-  bool HasTime(const std::string& shown) const {
-    const auto from = static_cast<long>(std::floor(fromTime_ * 86400));
-    const long to = static_cast<long>(std::floor(toTime_ * 86400)) +
-                    static_cast<long>(toDate_ - fromDate_) * 86400;
-    for (long second = from; second <= to; ++second) {
-      if (shown == Text(static_cast<double>(second % 86400) / 86400)) {
-        return true;
-      }
+  bool Shows(const std::string& date, const std::string& time) const {
+    const auto text = [](TDateTime value) {
+      std::string t;
+      DateTimeText(value, t);
+      return t;
+    };
+    const double last = std::floor(toTime * 86400) + (toDate - fromDate) * 86400;
+    bool shown = false;
+    for (double second = std::floor(fromTime * 86400); second <= last && !shown; ++second) {
+      shown = time == text(std::fmod(second, 86400) / 86400);
     }
-    return false;
+    return shown && (date == text(fromDate) || date == text(toDate));
   }
-
- private:
-  static std::string Text(TDateTime value) {
-    std::string text;
-    DateTimeText(value, text);
-    return text;
-  }
-  TDateTime fromDate_ = Date();
-  TDateTime fromTime_ = Time();
-  TDateTime toDate_ = fromDate_;
-  TDateTime toTime_ = fromTime_;
 };

@@ -66,8 +66,8 @@ TEST_F(SingleRead, ShowsTheWholeBufferAndAppendsOneRecord) {
 
   const std::string tagText = form->Edit1->Text();
   EXPECT_EQ(tagText, ReplyDigits + std::string(472, '0'));
-  EXPECT_TRUE(clock.HasDate(form->Edit2->Text())) << form->Edit2->Text();
-  EXPECT_TRUE(clock.HasTime(form->Edit3->Text())) << form->Edit3->Text();
+  EXPECT_TRUE(clock.Shows(form->Edit2->Text(), form->Edit3->Text()))
+      << form->Edit2->Text() << " " << form->Edit3->Text();
   const std::string first =
       tagText + "     " + form->Edit2->Text() + "     " + form->Edit3->Text() + screen::LineEnd;
   EXPECT_EQ(dir.Read("RFID.txt"), first);

@@ -151,8 +151,8 @@ TEST_F(UidReading, ShowsATagWithDateAndTimeAtItsTwentyFourthByte) {
   EXPECT_LE(edits[0].time, twentyFourth + 101);
   EXPECT_EQ(edits[1].time, edits[0].time);
   EXPECT_GE(edits[3].time, twentyFourth + 100 * (14 + 24));
-  EXPECT_TRUE(clock.HasDate(form->Edit2->Text())) << form->Edit2->Text();
-  EXPECT_TRUE(clock.HasTime(form->Edit3->Text())) << form->Edit3->Text();
+  EXPECT_TRUE(clock.Shows(form->Edit2->Text(), form->Edit3->Text()))
+      << form->Edit2->Text() << " " << form->Edit3->Text();
   EXPECT_FALSE(port.IsOpen());
   EXPECT_TRUE(shown.empty());
   ASSERT_EQ(during.size(), boxes.size());

@@ -13,47 +13,44 @@
 
 #include "framework/qt/native.h"
 #include "ui/unit1.h"
+#include "ui/unit1_layout.h"
 
 namespace {
 
-TEST(Unit1Layout, EveryControlInItsPlaceWithItsText) {
+// Each control where the stored layout puts it, with its stored text, inside the client
+// area and clear of the others, in its font's pixel size without decorations; the label
+// takes the size of its caption, shown in full, also when its font changes.
+TEST(Unit1Layout, EveryControlInItsStoredPlaceInsideTheWindowAndClearOfTheOthers) {
   TForm1 form;
   QWidget* window = NativeWidget(&form);
-  QLabel* label = Native<QLabel>(form.Label1);
-  EXPECT_EQ(form.Name(), "Form1");
-  EXPECT_EQ(form.Caption(), "Form1");
-  EXPECT_EQ(window->pos(), QPoint(147, 286));
-  EXPECT_EQ(window->size(), QSize(353, 257));
+  const TFormDesc& layout = Form1Layout();
+  window->show();
+  EXPECT_EQ(QRect(window->pos(), window->size()),
+            QRect(layout.left, layout.top, layout.width, layout.height));
   EXPECT_EQ(window->palette().color(QPalette::Window),
             QApplication::palette().color(QPalette::Button));
-  const struct {
-    QWidget* control;
-    QRect place;
-    std::string text;
-  } controls[] = {
-      {NativeWidget(form.Button1), {256, 24, 83, 57}, form.Button1->Caption()},
-      {NativeWidget(form.Button4), {184, 160, 145, 33}, form.Button4->Caption()},
-      {NativeWidget(form.Edit1), {32, 40, 209, 21}, form.Edit1->Text()},
-      {NativeWidget(form.ComboBox1), {56, 8, 57, 21}, form.ComboBox1->Text()},
-      {NativeWidget(form.Edit2), {32, 72, 121, 21}, form.Edit2->Text()},
-      {NativeWidget(form.Edit3), {32, 96, 121, 21}, form.Edit3->Text()},
-      {NativeWidget(form.Button2), {248, 96, 75, 25}, form.Button2->Caption()},
-      // The label takes the size of its caption, shown in full.
-      {label, {QPoint(192, 104), label->sizeHint()}, form.Label1->Caption()},
-  };
-  const char* const texts[] = {"UID", "exit", "Edit1", "01", "Edit2", "Edit3", "Start", "Single"};
-  window->show();
-  for (std::size_t i = 0; i < std::size(controls); ++i) {
-    EXPECT_EQ(controls[i].control->geometry(), controls[i].place) << texts[i];
-    EXPECT_EQ(controls[i].text, texts[i]);
-    // The window's font, and Button2 a font of its own; no decorations.
-    const QFont font = controls[i].control->font();
-    EXPECT_EQ(QFontInfo(font).pixelSize(),
-              controls[i].control == NativeWidget(form.Button2) ? 13 : 11);
+  std::vector<QRect> taken;
+  for (const TComponentDesc& desc : layout.components) {
+    QWidget* control = NativeWidget(FindComponent<TControl>(form, desc.name));
+    auto* label = qobject_cast<QLabel*>(control);
+    const QRect place(desc.left, desc.top, label ? label->sizeHint().width() : desc.width,
+                      label ? label->sizeHint().height() : desc.height);
+    EXPECT_EQ(control->geometry(), place) << desc.name;
+    EXPECT_TRUE(window->rect().contains(place)) << desc.name;
+    for (const QRect& other : taken) {
+      EXPECT_FALSE(other.intersects(place)) << desc.name;
+    }
+    taken.push_back(place);
+    const auto* combo = qobject_cast<QComboBox*>(control);
+    EXPECT_EQ(combo ? combo->currentText() : control->property("text").toString(),
+              QString::fromStdString(desc.text));
+    const QFont font = control->font();
+    EXPECT_EQ(QFontInfo(font).pixelSize(), -(desc.font ? *desc.font : layout.font).height)
+        << desc.name;
     EXPECT_FALSE(font.bold() || font.italic() || font.underline() || font.strikeOut());
   }
   EXPECT_EQ(form.ComboBox1->Items(), (std::vector<std::string>{"01", "02"}));
-  // The label fits its caption again when its font changes.
+  QLabel* label = Native<QLabel>(form.Label1);
   QFont larger = label->font();
   larger.setPixelSize(24);
   label->setFont(larger);
