@@ -1,5 +1,5 @@
-// The collected text of the continuous UID reading and its scan for a tag identifier.
-// Pure text handling, kept apart from the window so it can be exercised on its own.
+// The collected text of the continuous UID reading and its scan for a tag identifier:
+// pure text handling, apart from the window and the port.
 #pragma once
 
 #include <string>
