@@ -139,7 +139,7 @@ TEST(PosixPort, PutsARaw9600Line8N1WithoutFlowControl) {
 
 TEST(PosixPort, OnlyTerminalsOpen) {
   fake::TempWorkingDirectory dir;
-  { std::ofstream("COM7") << "not a port"; }
+  std::ofstream("COM7") << "not a port";  // closed at the end of the statement
   EXPECT_FALSE(OpenComPort(7, "9600,n,8,1"));
   std::filesystem::create_symlink("/dev/null", "COM8");
   EXPECT_FALSE(OpenComPort(8, "9600,n,8,1"));
