@@ -44,14 +44,16 @@ TEST(StrToInt, RejectsEverythingElseNamingTheText) {
   }
 }
 
-// Against the C library's clock, not the toolkit's that the front end reads: local seconds
+// Against the system's clock, not the toolkit's that the front end reads: local seconds
 // since 1970 (30 December 1899 is day 0, 1 January 1970 day 25569), before and after.
 TEST(DateTime, ClockGivesTodayAndTheTimeOfDay) {
   const auto localSeconds = [] {
-    const std::time_t now = std::time(nullptr);
+    // The fine clock: time() reads a coarse one that can lag behind by a tick.
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
     std::tm local{};
-    localtime_r(&now, &local);
-    return static_cast<long long>(now) + local.tm_gmtoff;
+    localtime_r(&now.tv_sec, &local);
+    return static_cast<long long>(now.tv_sec) + local.tm_gmtoff;
   };
   const long long before = localSeconds();
   const TDateTime date = Date();
