@@ -365,7 +365,7 @@ class PosixPlatform final : public Platform {
 
     for (;;) {
       // Up to the deadline itself: poll's whole milliseconds, rounded up so as never to end
-      // early, made every 1 ms read take up to 2 ms.
+      // early, overshot it by up to a millisecond after a wake-up between two.
       timespec wait{};
       if (deadline != kNever) {
         const std::int64_t left = std::max<std::int64_t>(deadline - MonotonicNanoseconds(), 0);
