@@ -7,8 +7,8 @@
 #   wayland      the same program on Qt's Wayland platform, and its compositor (weston) ends
 # The program must end, not by a signal, with status 1, having
 # closed the port (the simulator sees the line close) and left both files whole.
-# usage: display_loss_test.sh PAVO READER_SIM CASE; exit 77 (skipped) without Xvfb/xdotool
-# (and weston for the wayland case).
+# usage: display_loss_test.sh PAVO READER_SIM CASE; fails, naming it, where Xvfb, xdotool
+# (or weston for the wayland case) is missing: a test that cannot run is no pass.
 set -uo pipefail
 pavo=$1 sim=$2 case=$3
 
@@ -16,8 +16,8 @@ tools=(Xvfb xdotool)
 [ "$case" = wayland ] && tools+=(weston weston-debug)
 for tool in "${tools[@]}"; do
   if ! command -v "$tool" >/dev/null; then
-    echo "SKIPPED: $tool is not installed"
-    exit 77
+    echo "FAILED: $tool is not installed (scripts/setup installs it)"
+    exit 1
   fi
 done
 
