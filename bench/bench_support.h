@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/platform.h"
+#include "platform/platform.h"
 #include "testing/fake_platform.h"
 #include "testing/forwarding_platform.h"
 #include "testing/pseudo_terminal.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/append_file.h"
 #include "protocol/crc16.h"
-#include "serial/append_file.h"
 #include "serial/serial_port.h"
 
 std::uint8_t RxBuffer[RxBufferSize];

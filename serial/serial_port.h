@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "serial/platform.h"
+#include "platform/platform.h"
 
 // The handle of the open port: set by a successful OpenComPort, used by every writer and
 // reader of the port, handed to CloseComPort (which does not clear it).

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "serial/mode_string.h"
+#include "platform/mode_string.h"
 
 namespace fake {
 

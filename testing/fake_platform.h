@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/platform.h"
+#include "platform/platform.h"
 
 namespace fake {
 

@@ -2,7 +2,7 @@
 // few calls of the real or the fake platform.
 #pragma once
 
-#include "serial/platform.h"
+#include "platform/platform.h"
 
 namespace fake {
 

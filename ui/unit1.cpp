@@ -4,8 +4,8 @@
 
 #include "framework/application.h"
 #include "framework/form_layout.h"
+#include "platform/append_file.h"
 #include "protocol/command_exchange.h"
-#include "serial/append_file.h"
 #include "serial/serial_port.h"
 #include "text/byte_to_hex.h"
 #include "text/date_time_text.h"

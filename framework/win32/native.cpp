@@ -1,7 +1,7 @@
 // What the Win32 front end's files share, and the restriction of the DLL search. pavo.exe
 // imports only KnownDLLs, and Common Controls through its manifest; the rest (the visual
 // styles, the multimedia timer, accessibility) is loaded from the system folder at run time
-// (serial/system_library_win32.h).
+// (platform/system_library_win32.h).
 #include "framework/win32/native.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "framework/controls.h"
 // LoadSystemLibrary and PAVO_SYSTEM_FUNCTION, shared with the Windows backend.
-#include "serial/system_library_win32.h"
+#include "platform/system_library_win32.h"
 
 class TWidgetImpl {
  public:

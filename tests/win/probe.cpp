@@ -26,7 +26,7 @@
 #include <cstring>
 #include <string>
 
-#include "serial/platform.h"
+#include "platform/platform.h"
 #include "testing/accessible_win32.h"
 #include "ui/unit1_layout.h"
 

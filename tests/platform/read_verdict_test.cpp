@@ -1,5 +1,5 @@
 // How a pulled adapter shows on each kind of driver, and which reads count as a lost port.
-#include "serial/read_verdict.h"
+#include "platform/read_verdict.h"
 
 #include <gtest/gtest.h>
 

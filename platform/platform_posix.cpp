@@ -26,9 +26,9 @@
 #include <mutex>
 #include <string>
 
-#include "serial/append_file.h"
-#include "serial/mode_string.h"
-#include "serial/platform.h"
+#include "platform/append_file.h"
+#include "platform/mode_string.h"
+#include "platform/platform.h"
 
 namespace platform {
 namespace {

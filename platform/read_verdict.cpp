@@ -1,4 +1,4 @@
-#include "serial/read_verdict.h"
+#include "platform/read_verdict.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "serial/mode_string.h"
+#include "platform/mode_string.h"
 
 #include <gtest/gtest.h>
 

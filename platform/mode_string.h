@@ -5,7 +5,7 @@
 // bits. Flow control ends up off, as BuildCommDCB turns it off for such a string.
 #pragma once
 
-#include "serial/platform.h"
+#include "platform/platform.h"
 
 // Applies the mode string to the portable members of settings. False when text is
 // malformed (or null); settings are then left exactly as they were.

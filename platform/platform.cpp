@@ -1,4 +1,4 @@
-#include "serial/platform.h"
+#include "platform/platform.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "serial/append_file.h"
+#include "platform/append_file.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The Windows backend of the platform layer: each method is the Win32 call of its name.
-#include "serial/append_file.h"
-#include "serial/platform.h"
-#include "serial/read_verdict.h"
+#include "platform/append_file.h"
+#include "platform/platform.h"
+#include "platform/read_verdict.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -24,7 +24,7 @@
 // _chsize
 #include <io.h>
 
-#include "serial/system_library_win32.h"
+#include "platform/system_library_win32.h"
 
 // windows.h maps these names to their A/W variants; here they are the interface's methods,
 // and the calls below name the ANSI functions themselves.
