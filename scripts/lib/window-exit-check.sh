@@ -6,15 +6,18 @@
 # fault reaches. scripts/package checks the unpacked package with it,
 # scripts/test-package-install the package installed with apt. With READER, a reader-sim,
 # the reader plays COM1 first and "Start" is clicked until the single read has recorded its
-# line in SCRATCH/run/RFID.txt.
-#   scripts/lib/window-exit-check.sh PROGRAM SCRATCH [READER]
+# line in SCRATCH/run/RFID.txt. FORM_LAYOUT is the build's form-layout (tools/layout): where
+# the program's stored layout puts the buttons.
+#   scripts/lib/window-exit-check.sh PROGRAM FORM_LAYOUT SCRATCH [READER]
 set -euo pipefail
-[ $# -eq 2 ] || [ $# -eq 3 ] || { echo "usage: $0 PROGRAM SCRATCH [READER]" >&2; exit 2; }
-program=$1 check=$2 reader=${3:-}
+[ $# -eq 3 ] || [ $# -eq 4 ] || { echo "usage: $0 PROGRAM FORM_LAYOUT SCRATCH [READER]" >&2; exit 2; }
+program=$1 layout=$2 check=$3 reader=${4:-}
 fail() {
   echo "window-exit-check: $*" >&2
   exit 1
 }
+start_button=$("$layout" Button2) && exit_button=$("$layout" Button4) ||
+  fail "form-layout ($layout) did not place the buttons"
 mkdir -p "$check/run"
 rm -f "$check/display" "$check/pavo.pid" "$check/pavo.status"
 
@@ -50,20 +53,20 @@ fi
 ) &
 window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1) ||
   fail "pavo showed no window: $(cat "$check/pavo.out")"
-# "Start" (layout 248,96 75x25), clicked until the reading is recorded, as "exit" below.
+# "Start", clicked until the reading is recorded, as "exit" below.
 if [ -n "$reader" ]; then
   for _ in $(seq 1 60); do
     [ -s "$check/run/RFID.txt" ] && break
-    xdotool mousemove --window "$window" 285 108 click 1 2>/dev/null || true
+    xdotool mousemove --window "$window" $start_button click 1 2>/dev/null || true
     timeout 1 sh -c "until [ -s '$check/run/RFID.txt' ]; do sleep 0.05; done" || true
   done
   [ -s "$check/run/RFID.txt" ] || fail "Start recorded no reading: $(cat "$check/pavo.out")"
 fi
-# The "exit" button (layout 184,160 145x33), clicked until the program has ended: a click
+# The "exit" button, clicked until the program has ended: a click
 # that comes before the window takes input is lost.
 for _ in $(seq 1 60); do
   [ -f "$check/pavo.status" ] && break
-  xdotool mousemove --window "$window" 256 176 click 1 2>/dev/null || true
+  xdotool mousemove --window "$window" $exit_button click 1 2>/dev/null || true
   timeout 1 sh -c "until [ -f '$check/pavo.status' ]; do sleep 0.05; done" || true
 done
 [ -f "$check/pavo.status" ] || fail "pavo did not end on its exit button"

@@ -7,10 +7,10 @@
 #   wayland      the same program on Qt's Wayland platform, and its compositor (weston) ends
 # The program must end, not by a signal, with status 1, having
 # closed the port (the simulator sees the line close) and left both files whole.
-# usage: display_loss_test.sh PAVO READER_SIM CASE; fails, naming it, where Xvfb, xdotool
+# usage: display_loss_test.sh PAVO READER_SIM FORM_LAYOUT CASE; fails, naming it, where Xvfb, xdotool
 # (or weston for the wayland case) is missing: a test that cannot run is no pass.
 set -uo pipefail
-pavo=$1 sim=$2 case=$3
+pavo=$1 sim=$2 layout=$3 case=$4
 
 tools=(Xvfb xdotool)
 [ "$case" = wayland ] && tools+=(weston weston-debug)
@@ -90,7 +90,7 @@ else
 fi
 within 300 find_window || fail "no window"
 
-# A single read ("Start"), then the UID loop ("UID"); positions from the window's layout.
+# A single read ("Start"), then the UID loop ("UID"), where the stored layout puts them.
 # A reply that misses its 500 ms on a heavily loaded machine is rightly no reading: the
 # read ends when the simulator sees the line close, and then "Start" is clicked again.
 # Only a fault makes every try fail.
@@ -99,14 +99,14 @@ closed_since() { [ "$(closes)" -gt "$1" ]; }
 log=""
 for ((try = 0; try < 20; try++)); do
   before=$(closes)
-  xdotool mousemove --window "$window" 285 108 click 1
+  xdotool mousemove --window "$window" $("$layout" Button2) click 1
   log+=$'len:5\n  len-2:3\n'
   within 300 closed_since "$before" || fail "no single read"
   [ -s RFID.txt ] && break
 done
 [ -s RFID.txt ] || fail "the single read was not recorded"
 grep -q "snapshot command" sim.txt || fail "the reader saw no snapshot command"
-xdotool mousemove --window "$window" 297 52 click 1
+xdotool mousemove --window "$window" $("$layout" Button1) click 1
 within 300 grep -q "UID command" sim.txt || fail "the UID loop did not start"
 within 300 grep -q "(tag " sim.txt || fail "the reader sent no tag record"
 
