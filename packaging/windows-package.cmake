@@ -1,13 +1,13 @@
-# Makes a Windows package from pavo.exe, README.txt and LICENSE.txt, the same bytes from the
-# same inputs (cmake -P, called by the targets in packaging/CMakeLists.txt):
+# Makes a Windows package from pavo.exe, reader-sim.exe, README.txt and LICENSE.txt, the same
+# bytes from the same inputs (cmake -P, called by the targets in packaging/CMakeLists.txt):
 #   KIND=zip  OUTPUT=.../pavo-<version>-win32.zip   with zip
 #   KIND=msi  OUTPUT=.../pavo-<version>-win32.msi   with wixl (WXS, ICON, UPGRADE_CODE, WIXL,
 #                                                   MSIBUILD, FAKETIME)
-# and VERSION, EXE, README, LICENSE, SOURCE_DATE_EPOCH_FILE. Every file time in a package is
-# SOURCE_DATE_EPOCH, read in UTC.
+# and VERSION, EXE (pavo.exe), SIM_EXE (reader-sim.exe), README, LICENSE,
+# SOURCE_DATE_EPOCH_FILE. Every file time in a package is SOURCE_DATE_EPOCH, read in UTC.
 cmake_minimum_required(VERSION 3.21)
 
-foreach(var KIND OUTPUT VERSION EXE README LICENSE SOURCE_DATE_EPOCH_FILE)
+foreach(var KIND OUTPUT VERSION EXE SIM_EXE README LICENSE SOURCE_DATE_EPOCH_FILE)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "windows-package.cmake: ${var} is not set")
   endif()
@@ -30,7 +30,7 @@ set(stage ${OUTPUT}.files)
 file(REMOVE_RECURSE ${stage})
 file(MAKE_DIRECTORY ${stage}/${name})
 set(members)
-foreach(source ${EXE} ${LICENSE} ${README})
+foreach(source ${EXE} ${SIM_EXE} ${LICENSE} ${README})
   get_filename_component(member ${source} NAME)
   file(COPY_FILE ${source} ${stage}/${name}/${member})
   list(APPEND members ${member})
@@ -39,8 +39,9 @@ list(SORT members)
 file(CHMOD_RECURSE ${stage} FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
      DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                            WORLD_READ WORLD_EXECUTE)
-file(CHMOD ${stage}/${name}/pavo.exe PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
-     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(CHMOD ${stage}/${name}/pavo.exe ${stage}/${name}/reader-sim.exe
+     PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+                 WORLD_EXECUTE)
 set(paths ${members})
 list(TRANSFORM paths PREPEND ${stage}/${name}/)
 run(touch -d @${epoch} ${stage}/${name} ${paths})
@@ -68,7 +69,7 @@ elseif(KIND STREQUAL "msi")
   string(UUID PAVO_MSI_PRODUCT_CODE NAMESPACE ${UPGRADE_CODE} NAME "product ${PAVO_MSI_VERSION}"
          TYPE SHA1 UPPER)
   set(contents "package ${PAVO_MSI_VERSION}")
-  foreach(file ${WXS} ${ICON} ${EXE} ${LICENSE} ${README})
+  foreach(file ${WXS} ${ICON} ${EXE} ${SIM_EXE} ${LICENSE} ${README})
     file(SHA256 ${file} hash)
     string(APPEND contents " ${hash}")
   endforeach()

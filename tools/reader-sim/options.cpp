@@ -1,12 +1,19 @@
 #include "tools/reader-sim/options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <sstream>
 
 namespace readersim {
 namespace {
+
+// Windows numbers its COM ports from 1; a link's name may be COM0.
+#ifdef _WIN32
+constexpr long kLowestPort = 1;
+#else
+constexpr long kLowestPort = 0;
+#endif
 
 // Parses a whole decimal number in [min, max]; no sign, no spaces, no trailing text.
 bool ParseNumber(const std::string& text, long min, long max, long* value) {
@@ -39,9 +46,10 @@ int HexDigit(char c) {
 
 bool ParseTagList(const std::string& text, std::vector<TagId>* tags, std::string* error) {
   tags->clear();
-  std::istringstream list(text);
-  std::string item;
-  while (std::getline(list, item, ',')) {
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const std::string item = text.substr(start, comma - start);
+    start = comma + 1;
     TagId tag;
     if (!ParseTag(item, &tag)) {
       *error = "bad tag '" + item + "': a tag is exactly 16 hex digits beginning with E0";
@@ -131,6 +139,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
   ParseResult result;
   Options& options = result.options;
   options.tags = DefaultTags();
+  bool portGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::string value;
@@ -150,7 +159,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       continue;
     }
     if (name != "--port" && name != "--tags" && name != "--interval" && name != "--scenario" &&
-        name != "--hangup-after" && name != "--return-after" && name != "--frame-gap") {
+        name != "--hangup-after" && name != "--return-after" && name != "--frame-gap" &&
+        name != "--tty") {
       result.error = "unknown option '" + args[i] + "'";
       return result;
     }
@@ -163,11 +173,24 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     }
     long number = 0;
     if (name == "--port") {
-      if (!ParseNumber(value, 0, 255, &number)) {
-        result.error = "bad --port '" + value + "': give a number from 0 to 255";
+      if (!ParseNumber(value, kLowestPort, 255, &number)) {
+        result.error = "bad --port '" + value + "': give a number from " +
+                       std::to_string(kLowestPort) + " to 255";
         return result;
       }
       options.port = static_cast<int>(number);
+      portGiven = true;
+    } else if (name == "--tty") {
+#ifdef _WIN32
+      result.error = "--tty serves a terminal of a POSIX system; on Windows, give --port N";
+      return result;
+#else
+      if (value.empty()) {
+        result.error = "bad --tty '': give the path of a terminal, e.g. /dev/ttyUSB0";
+        return result;
+      }
+      options.tty = value;
+#endif
     } else if (name == "--tags") {
       if (!ParseTagList(value, &options.tags, &result.error)) {
         return result;
@@ -204,24 +227,48 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       options.hangupAfter = number;
     }
   }
+  if (portGiven && !options.tty.empty()) {
+    result.error = "--port and --tty exclude each other: --tty makes no COM link";
+    return result;
+  }
   result.ok = true;
   return result;
 }
 
 std::string UsageText() {
-  return R"(usage: reader-sim [--port N] [--tags ID,ID...] [--interval MS]
+  return R"(usage: reader-sim [--port N | --tty PATH] [--tags ID,ID...] [--interval MS]
                   [--scenario normal|silent|short|long|noise|hangup|chatty]
                   [--hangup-after N] [--return-after MS] [--frame-gap MS]
        reader-sim --help
 
-A simulated tag reader on a pseudo-terminal. It creates the entry COMn in the current
-directory, a symbolic link to the pseudo-terminal, for the program to open as its port,
+A simulated tag reader on a serial line, for trying the program without the hardware.
+
+On Linux and other POSIX systems it makes a pseudo-terminal and creates the entry COMn
+in the current directory, a symbolic link to it, for the program to open as its port,
 and removes it again when it ends (Ctrl-C, SIGTERM and SIGHUP included). An existing
 COMn that is not a dangling link into /dev/pts/ is left alone and the simulator refuses
-to start.
+to start. With --tty it serves a terminal that exists already instead.
+
+On Windows (reader-sim.exe) it serves the port COMn itself: one end of a virtual
+null-modem pair (e.g. com0com's COM5<->COM6: the program opens COM5, reader-sim.exe
+serves COM6), or a real port wired null-modem to the program's. While COMn cannot be
+opened it says so once and tries again every second. Where the port carries the far
+end's DTR as its DSR (a null-modem pair does), DSR shows when the program opens and
+closes its side; where it shows no modem lines (a port that Wine maps to a Unix
+terminal), the line counts as open from the start. Ctrl+C, Ctrl+Break and closing the
+console window end it. The start-up line of the trace says which way the line is seen.
 
 Options:
-  --port N          link name COMn, N from 0 to 255 (default 1)
+  --port N          POSIX: the link's name COMn, N from 0 to 255; Windows: the port COMn
+                    served, N from 1 to 255 (default 1)
+  --tty PATH        POSIX only: serve the terminal PATH, e.g. the host end of an
+                    emulated USB-serial adapter (a /dev/pts/N) or a USB-serial adapter
+                    wired null-modem to the program's; it is set to 9600 8N1 raw without
+                    flow control, and no link is made. The program's opening and closing
+                    of its end cannot be seen there, so the line counts as open from the
+                    start. A terminal that goes away (a read error or a hangup) is traced:
+                    a device is opened again once it is back; a pseudo-terminal, whose
+                    number never returns to the same line, ends the simulator (exit 1)
   --tags LIST       tag identifiers, comma-separated, each 16 hex digits beginning with
                     E0 (default E004015012345678,E0040150AABBCCDD,E004015000C0FFEE)
   --interval MS     pause between two tag records (default 500)
@@ -238,10 +285,11 @@ Options:
                              what the program did not read in the line when it closes
                              (as a pty bridge or a network serial server does)
   --hangup-after N  N for the hangup scenario (default 50)
-  --return-after MS hangup scenario: instead of ending, come back MS after the hangup
-                    on a new pseudo-terminal under the same COMn link, as a reader
-                    plugged in again, and serve from then on as in the normal scenario;
-                    while away, COMn is a link to nothing
+  --return-after MS hangup scenario: instead of ending, come back MS after the hangup,
+                    as a reader plugged in again, and serve from then on as in the normal
+                    scenario: on a new pseudo-terminal under the same COMn link (while
+                    away, COMn is a link to nothing), or with the --tty terminal or the
+                    Windows port closed and opened again
   --frame-gap MS    a partial frame is dropped when no byte has come for MS (default
                     200); tests give a long gap, so that a program held up by a busy
                     machine between two bytes of a frame still gets its answer
@@ -259,13 +307,15 @@ Reply (14 bytes): 0E 11 <command byte: 1E or 0E> 00 <8 identifier bytes of the f
 tag> <CRC-16 over the first 12 bytes, high byte first>.
 
 Tag record (24 bytes): 0D <8 identifier bytes> then fifteen 00; the tags take turns,
-one record every --interval ms. When the program closes the line, the records stop,
-unsent bytes are dropped, and so is whatever the program left unread (except in the
-chatty scenario); they start again only on a new UID command.
+one record every --interval ms. When the program closes the line, the records stop and
+unsent bytes are dropped; on the simulator's own pseudo-terminal, so is whatever the
+program left unread (except in the chatty scenario). The records start again only on a
+new UID command.
 
-Trace (standard output, one line per event, with the local time HH:MM:SS.mmm): the link
-and pseudo-terminal, the line opening and closing, every frame received with its length,
-bytes, CRC verdict and meaning, bytes skipped, and every block of bytes sent.
+Trace (standard output, one line per event, with the local time HH:MM:SS.mmm): the line
+served (link and pseudo-terminal, terminal or port) and how its opening is seen, the line
+opening and closing, every frame received with its length, bytes, CRC verdict and meaning,
+bytes skipped, every block of bytes sent, and a line that goes away or comes back.
 )";
 }
 

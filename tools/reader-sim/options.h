@@ -23,7 +23,8 @@ enum class Scenario {
 };
 
 struct Options {
-  int port = 1;             // the link is named "COM" + port
+  int port = 1;             // POSIX: the link's name is "COM" + port; Windows: the port served
+  std::string tty;          // POSIX: serve this terminal instead of a pseudo-terminal
   std::vector<TagId> tags;  // never empty after parsing
   int intervalMs = 500;     // pause between two tag records
   Scenario scenario = Scenario::kNormal;

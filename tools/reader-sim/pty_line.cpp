@@ -7,10 +7,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+
+#include "tools/reader-sim/serve.h"
+#include "tools/reader-sim/stop.h"
 
 namespace readersim {
 namespace {
@@ -31,11 +36,11 @@ std::string LinkTarget(const std::string& path) {
 
 }  // namespace
 
-PtyLine::~PtyLine() {
+Pty::~Pty() {
   Close();
 }
 
-bool PtyLine::Open(std::string* error) {
+bool Pty::Open(std::string* error) {
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0) {
     *error = ErrnoText("cannot open a pseudo-terminal");
@@ -85,14 +90,14 @@ bool PtyLine::Open(std::string* error) {
   return raw;
 }
 
-void PtyLine::Close() {
+void Pty::Close() {
   if (master_ >= 0) {
     close(master_);
     master_ = -1;
   }
 }
 
-bool PtyLine::SlaveOpen() const {
+bool Pty::SlaveOpen() const {
   pollfd pollMaster{master_, 0, 0};
   return poll(&pollMaster, 1, 0) >= 0 && (pollMaster.revents & POLLHUP) == 0;
 }
@@ -126,11 +131,11 @@ long UnreadOnSlave(const std::string& path, bool discard) {
 
 }  // namespace
 
-long PtyLine::Unread() const {
+long Pty::Unread() const {
   return UnreadOnSlave(slavePath_, false);
 }
 
-long PtyLine::DiscardUnread() const {
+long Pty::DiscardUnread() const {
   return UnreadOnSlave(slavePath_, true);
 }
 
@@ -181,6 +186,125 @@ void PortLink::Remove() {
     unlink(name_.c_str());
   }
   name_.clear();
+}
+
+namespace {
+
+// How long the loop sleeps at most while it looks for the program opening the line.
+constexpr Millis kLineCheckInterval = 20;
+
+// Where the link points while the reader is unplugged: the system names pseudo-terminals
+// by number only, so nothing ever appears here.
+const char kUnpluggedTarget[] = "/dev/pts/unplugged";
+
+// Before the hangup scenario drops the line, the program reads what was sent: closing the
+// master throws away whatever still waits on the slave side. The wait ends when that queue
+// is empty or the program has closed the line. Only when the queue cannot be looked at
+// (the program holds the line exclusively against a simulator without the rights to
+// override that) is the wait bounded by time instead.
+constexpr Millis kDrainLimitUnseen = 2000;
+
+}  // namespace
+
+bool PtyLine::Open(std::string* error) {
+  if (!pty_.Open(error) || !link_.Create(linkName_, pty_.SlavePath(), &replaced_, error)) {
+    return false;
+  }
+  watch_ = std::make_unique<LineWatch>();
+  watch_->Start(pty_.SlavePath());
+  return true;
+}
+
+std::string PtyLine::Where() const {
+  return "link " + link_.Name() + " -> " + pty_.SlavePath();
+}
+
+std::string PtyLine::Remark() const {
+  return replaced_ ? " (replaced a leftover " + link_.Name() + ")" : "";
+}
+
+Line::State PtyLine::Look() {
+  State state;
+  state.closedSince = watch_->Take().closes > 0 || hangupSeen_;
+  hangupSeen_ = false;
+  state.open = pty_.SlaveOpen();
+  return state;
+}
+
+std::size_t PtyLine::Read(std::uint8_t* data, std::size_t size) {
+  const ssize_t got = read(pty_.Master(), data, size);
+  return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+std::size_t PtyLine::Write(const std::uint8_t* data, std::size_t size) {
+  const ssize_t written = write(pty_.Master(), data, size);
+  return written > 0 ? static_cast<std::size_t>(written) : 0;
+}
+
+long PtyLine::DiscardUnread() {
+  const long unread = pty_.DiscardUnread();
+  if (unread >= 0) {
+    watch_->Own();  // the slave was opened and closed for this
+  }
+  return unread;
+}
+
+void PtyLine::AwaitDrain() {
+  const Millis start = SteadyNow();
+  for (;;) {
+    const long unread = pty_.SlaveOpen() ? pty_.Unread() : 0;
+    if (unread == 0 || (unread < 0 && SteadyNow() - start >= kDrainLimitUnseen) ||
+        StopArrived(kLineCheckInterval)) {
+      return;
+    }
+  }
+}
+
+void PtyLine::Wait(Millis timeout, bool open, bool writing) {
+  if (!open && !watch_->active()) {
+    timeout = std::min(timeout, kLineCheckInterval);
+  }
+  // A closed line keeps the master reporting a hangup, so the master is left out of the
+  // wait then (poll skips negative descriptors).
+  const short masterEvents = static_cast<short>(POLLIN | (writing ? POLLOUT : 0));
+  pollfd fds[3] = {{StopDescriptor(), POLLIN, 0},
+                   {watch_->Fd(), POLLIN, 0},
+                   {open ? pty_.Master() : -1, masterEvents, 0}};
+  poll(fds, 3, static_cast<int>(timeout));
+  hangupSeen_ = open && (fds[2].revents & (POLLHUP | POLLERR)) != 0;
+}
+
+bool PtyLine::Unplug(std::string* error) {
+  // Unplugged: the old terminal goes for good, and a new one takes its name later. The
+  // link dangles meanwhile, pointing where no terminal is ever made: left pointing at the
+  // old one, it would lead the program to whatever terminal the system hands out next
+  // under that number, another program's line.
+  if (!link_.Retarget(kUnpluggedTarget, error)) {
+    return false;
+  }
+  watch_.reset();
+  pty_.Close();
+  return true;
+}
+
+bool PtyLine::Replug(std::string* back, std::string* error) {
+  if (!pty_.Open(error) || !link_.Retarget(pty_.SlavePath(), error)) {
+    link_.Remove();
+    return false;
+  }
+  watch_ = std::make_unique<LineWatch>();
+  watch_->Start(pty_.SlavePath());
+  *back = Where();
+  return true;
+}
+
+std::string PtyLine::Close() {
+  // The link goes first, so that it never points at a terminal number already given back.
+  const std::string name = link_.Name();
+  link_.Remove();
+  watch_.reset();
+  pty_.Close();
+  return "line closed, " + name + " removed; end";
 }
 
 }  // namespace readersim

@@ -1,19 +1,26 @@
 // The pseudo-terminal that stands in for the serial line, and the COMn link to it.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
+
+#include "tools/reader-sim/line.h"
+#include "tools/reader-sim/line_watch.h"
 
 namespace readersim {
 
 // The master side of a pseudo-terminal. The program under test opens the slave side as
 // its port; the simulator keeps no slave descriptor open of its own, so the master reports
 // a hangup exactly when the program has closed the line.
-class PtyLine {
+class Pty {
  public:
-  PtyLine() = default;
-  PtyLine(const PtyLine&) = delete;
-  PtyLine& operator=(const PtyLine&) = delete;
-  ~PtyLine();
+  Pty() = default;
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+  ~Pty();
 
   // Opens the master (non-blocking) and sets the slave side raw: no echo, no line editing,
   // no character translation. False with a message on failure.
@@ -65,6 +72,37 @@ class PortLink {
  private:
   std::string name_;
   std::string target_;
+};
+
+// The line of a simulator that makes its own pseudo-terminal and links COMn to it: the
+// program's opens and closes are seen on the master and, where the system can tell, on
+// the slave's every open and close.
+class PtyLine : public Line {
+ public:
+  explicit PtyLine(std::string linkName) : linkName_(std::move(linkName)) {}
+
+  // Makes the pseudo-terminal and the link. False with a message on failure.
+  bool Open(std::string* error);
+
+  std::string Where() const override;
+  std::string Remark() const override;
+  State Look() override;
+  std::size_t Read(std::uint8_t* data, std::size_t size) override;
+  std::size_t Write(const std::uint8_t* data, std::size_t size) override;
+  long DiscardUnread() override;
+  void AwaitDrain() override;
+  void Wait(Millis timeout, bool open, bool writing) override;
+  bool Unplug(std::string* error) override;
+  bool Replug(std::string* back, std::string* error) override;
+  std::string Close() override;
+
+ private:
+  std::string linkName_;
+  Pty pty_;
+  PortLink link_;
+  std::unique_ptr<LineWatch> watch_;
+  bool replaced_ = false;    // a leftover link of an earlier simulator went
+  bool hangupSeen_ = false;  // the master reported a hangup in the last Wait
 };
 
 }  // namespace readersim
