@@ -144,7 +144,9 @@ bool TimingPlatform::ReadFile(platform::Handle h, void* buffer, std::uint32_t co
 }
 bool TimingPlatform::CloseHandle(platform::Handle h) {
   afterPassSleep_ = false;
-  return Inner().CloseHandle(h);
+  const bool closed = Inner().CloseHandle(h);
+  lastCloseEnd_ = Clock::now();
+  return closed;
 }
 void TimingPlatform::Sleep(std::uint32_t milliseconds) {
   Inner().Sleep(milliseconds);

@@ -73,7 +73,8 @@ class Reader {
 Bytes TagReply();
 
 // Forwards every call to another platform (the operating system's) and notes when the last sleep
-// ended and each read that directly follows a 100 ms sleep (one pass of the UID loop).
+// ended, when the last close returned and each read that directly follows a 100 ms sleep (one
+// pass of the UID loop).
 // Install it with platform::Install(&timing) before the code to measure runs.
 class TimingPlatform final : public fake::ForwardingPlatform {
  public:
@@ -81,6 +82,7 @@ class TimingPlatform final : public fake::ForwardingPlatform {
   // Called on the calling thread at the start of each pass, with its number (from 1).
   std::function<void(int pass)> OnPass;
   Clock::time_point LastSleepEnd() const { return lastSleepEnd_; }
+  Clock::time_point LastCloseEnd() const { return lastCloseEnd_; }
   void ResetPasses() { passes_ = 0; }
 
   platform::Handle CreateFile(const std::string& name, std::uint32_t desiredAccess,
@@ -95,6 +97,7 @@ class TimingPlatform final : public fake::ForwardingPlatform {
 
  private:
   Clock::time_point lastSleepEnd_{};
+  Clock::time_point lastCloseEnd_{};
   bool afterPassSleep_ = false;
   int passes_ = 0;
 };

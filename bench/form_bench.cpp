@@ -3,12 +3,15 @@
 //  - single read ("Start"): from the click to its line in "RFID.txt" (the handler has
 //    appended it when the click returns), and that time beyond the fixed pauses of the
 //    action (100 ms after the open, 3 + 1 + 1 ms after the writes);
+//  - single read that the reader never answers, as the reader sees it: from the moment the
+//    command's last byte has reached it to the close of the line (the 1 ms pause after that
+//    byte, then the 500 ms limit), and the CPU time the whole process spends on such a read;
 //  - continuous UID reading ("UID"): the period of a pass of the loop (its start is the
 //    read after the loop's 100 ms pause) and the CPU time the whole process
 //    spends per pass, from getrusage over blocks of passes.
 // The window is shown (offscreen unless a platform is chosen), so the edit boxes really
-// repaint. Usage: bench_form [--tsv] [runs]   (default 40 single reads;
-// the UID loop makes 10 x runs/4 passes)
+// repaint. Usage: bench_form [--tsv] [runs]   (default 40 single reads, half as many
+// unanswered; the UID loop makes 10 x runs/4 passes)
 #include <stdlib.h>
 #include <QByteArray>
 #include <QMetaObject>
@@ -65,7 +68,13 @@ int main(int argc, char** argv) {
   // Qt wants its runtime directory private to the user.
   std::filesystem::permissions(line.Directory(), std::filesystem::perms::owner_all);
   setenv("XDG_RUNTIME_DIR", line.Directory().c_str(), 0);
-  Reader reader(line, [passes](const Bytes& frame) { return Respond(frame, passes); });
+  // The reader stays silent while `silent` is set; it notes when each frame was complete.
+  std::atomic<bool> silent{false};
+  std::atomic<Clock::rep> frameEnd{0};
+  Reader reader(line, [&](const Bytes& frame) {
+    frameEnd = Clock::now().time_since_epoch().count();
+    return silent ? Bytes{} : Respond(frame, passes);
+  });
   TimingPlatform timing;
   platform::Install(&timing);
 
@@ -94,6 +103,25 @@ int main(int argc, char** argv) {
     readOverhead.samples.push_back(elapsed - 105.0);
     Application->ProcessMessages();
   }
+
+  Figure unanswered{"single read unanswered: last byte in to line closed",
+                    "ms",
+                    {},
+                    "floor 501 (1 + 500 limit), goal <= 502.5"};
+  Figure unansweredCpu{
+      "single read unanswered: process CPU per read", "ms", {}, "a spinning wait: 500"};
+  silent = true;
+  for (int i = 0; i < std::max(5, runs / 2); ++i) {
+    const std::size_t before = LinesIn(RecordFileName);
+    const double cpuBefore = ProcessCpuMs();
+    Form1->Button2->Click();
+    unansweredCpu.samples.push_back(ProcessCpuMs() - cpuBefore);
+    unanswered.samples.push_back(
+        Ms(timing.LastCloseEnd() - Clock::time_point(Clock::duration(frameEnd.load()))));
+    missing += LinesIn(RecordFileName) == before ? 0 : 1;
+    Application->ProcessMessages();
+  }
+  silent = false;
 
   Figure period{"UID loop: period of a pass", "ms", {}, "floor 100"};
   Figure cpu{"UID loop: process CPU per pass (blocks of 10 passes)", "ms", {}, "goal << 1"};
@@ -124,10 +152,12 @@ int main(int argc, char** argv) {
   Application->Finalize();
   platform::Install(nullptr);
 
-  Print({clickToRecord, readOverhead, period, cpu}, TsvRequested(argc, argv));
+  Print({clickToRecord, readOverhead, unanswered, unansweredCpu, period, cpu},
+        TsvRequested(argc, argv));
   if (missing != 0 || shown != 0) {
-    std::fprintf(stderr, "bench_form: %d single reads left no line; %d errors shown\n", missing,
-                 shown);
+    std::fprintf(stderr,
+                 "bench_form: %d single reads recorded otherwise than expected; %d errors shown\n",
+                 missing, shown);
   }
   return 0;
 }
