@@ -1,30 +1,40 @@
 #!/usr/bin/env bash
-# The Windows installer under Wine, installed as an administrator pushes it: silently.
-#   tests/win/msi_test.sh PAVO.msi OLDER.msi PROBE.exe
-# PAVO.msi is the package under test, OLDER.msi the same with a lower version, PROBE.exe
-# tests/win/probe.cpp. From the environment: WINEPREFIX, a booted 32-bit prefix that has
-# never seen pavo, and DISPLAY, an X server on which the program's window is clicked.
+# The Windows installer installed as an administrator pushes it: silently. The same lines
+# run under Wine and on Windows itself (win_run.sh).
+#   tests/win/msi_test.sh STATE PAVO.msi OLDER.msi PROBE.exe
+# STATE: under Wine tests/win/wine.sh's folder, whose prefix has never seen pavo; on Windows
+# a scratch folder, on a machine without pavo (the tests run as an administrator). PAVO.msi
+# is the package under test, OLDER.msi the same with a lower version, PROBE.exe
+# tests/win/probe.cpp. msiinfo and msiextract (msitools) read the packages.
 #   1. OLDER.msi, then PAVO.msi, each with msiexec /i /qn: one entry under installed
 #      programs afterwards, PAVO.msi's, with name, version, publisher and icon
 #   2. the files under Program Files\pavo, those of the package; the Start menu entry:
-#      its target, icon and working folder, read from the installed shortcut and checked
-#      against the package's tables
+#      its target, icon and working folder, read through the shell's own shortcut object
+#      and checked against the package's tables
 #   3. the installed program started from the entry, running in that working folder,
 #      and closed with its exit button: exit status 0
 #   4. msiexec /x /qn: the program, its folder, the entry and the registration gone, an
 #      RFID.txt in the working folder kept
 set -euo pipefail
 
-[ $# -eq 3 ] || { echo "usage: $0 PAVO.msi OLDER.msi PROBE.exe" >&2; exit 2; }
-msi=$(realpath "$1")
-older=$(realpath "$2")
-probe_exe=$(realpath "$3")
-: "${WINEPREFIX:?a booted Wine prefix}" "${DISPLAY:?an X server}"
-export WINEDEBUG=${WINEDEBUG:--all}
+[ $# -eq 4 ] || { echo "usage: $0 STATE PAVO.msi OLDER.msi PROBE.exe" >&2; exit 2; }
+state=$1
+msi=$(realpath "$2")
+older=$(realpath "$3")
+probe_exe=$(realpath "$4")
+source "$(dirname "$0")/win_run.sh"
+win_init "$state"
 
 logs=$(mktemp -d "${TMPDIR:-/tmp}/msi-test.XXXXXX")
 source "$(dirname "$0")/pavo_process.sh"
-trap kill_pavo EXIT
+probe() { win_run "$probe_exe" "$@" 2>>"$logs/probe.log"; }
+cleanup() {
+  # The program by its window first: on Windows ending the shell's process alone would
+  # leave it running.
+  [ -z "$pavo_pid" ] || probe close >/dev/null 2>&1 || true
+  kill_pavo
+}
+trap cleanup EXIT
 fail() {
   echo "msi_test: $*" >&2
   echo "msi_test: logs in $logs" >&2
@@ -33,25 +43,30 @@ fail() {
 expect() { # what, got, wanted
   [ "$2" = "$3" ] || fail "$1: got '$2', expected '$3'"
 }
+# Windows compares paths without regard to case, and a folder with or without its last
+# backslash.
+same_path() {
+  local a=${1%\\} b=${2%\\}
+  [ "${a,,}" = "${b,,}" ]
+}
 
 # What the packages say of themselves.
-table() { msiinfo export "$1" "$2" | tail -n +4 | tr -d '\r'; }
-property() { table "$1" Property | awk -F '\t' -v name="$2" '$1 == name { print $2 }'; }
-product=$(property "$msi" ProductCode)
-version=$(property "$msi" ProductVersion)
-older_product=$(property "$older" ProductCode)
-older_version=$(property "$older" ProductVersion)
-[ "$(property "$msi" UpgradeCode)" = "$(property "$older" UpgradeCode)" ] ||
+. "$(dirname "$0")/../lib/msi-tables.sh"
+product=$(msi_property "$msi" ProductCode)
+version=$(msi_property "$msi" ProductVersion)
+older_product=$(msi_property "$older" ProductCode)
+older_version=$(msi_property "$older" ProductVersion)
+[ "$(msi_property "$msi" UpgradeCode)" = "$(msi_property "$older" UpgradeCode)" ] ||
   fail "the two packages have different upgrade codes"
 [ "$product" != "$older_product" ] || fail "the two packages have the same product code"
 [ "$(printf '%s\n' "$older_version" "$version" | sort -V | head -n 1)" = "$older_version" ] &&
   [ "$older_version" != "$version" ] || fail "$older_version is not lower than $version"
 # The shortcut's row: folder, name, target, icon, working folder (a property's name).
 IFS=$'\t' read -r link_folder link_name link_target link_icon workdir_property < <(
-  table "$msi" Shortcut | cut -f 2,3,5,9,12)
+  msi_table "$msi" Shortcut | cut -f 2,3,5,9,12)
 # A folder of the package's own would be resolved while installing, for the installing
 # account; the working folder must be a value that each user's Windows expands.
-workdir_value=$(property "$msi" "$workdir_property")
+workdir_value=$(msi_property "$msi" "$workdir_property")
 [ -n "$workdir_value" ] ||
   fail "the shortcut's working folder $workdir_property is resolved while installing, not per user"
 expect "the shortcut's folder" "$link_folder" ProgramMenuFolder
@@ -60,8 +75,7 @@ mkdir -p "$logs/package"
 msiextract -C "$logs/package" "$msi" >/dev/null
 msiinfo extract "$msi" "Icon.$link_icon" >"$logs/package/$link_icon"
 
-win() { wine "$@" 2>>"$logs/wine.log" | tr -d '\r'; }
-unix_path() { winepath -u "$1" 2>>"$logs/wine.log"; }
+win() { win_run "$@" 2>>"$logs/windows.log"; }
 # The installed programs named pavo: their keys under Uninstall (the product codes).
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 pavo_entries() {
@@ -74,17 +88,26 @@ entry_value() { # key, value name
   win reg query "$uninstall_key\\$1" /v "$2" | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 msiexec() { # log name, arguments...
-  local name=$1 status=0
+  local name=$1 status=0 i
   shift
-  timeout 300 wine msiexec "$@" >"$logs/$name.log" 2>&1 || status=$?
+  win_start "$logs/$name.log" msiexec "$@"
+  for ((i = 0; i < 3000; i++)); do
+    kill -0 "$win_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$win_pid" 2>/dev/null; then
+    kill "$win_pid"
+    fail "msiexec $* still runs after 300 s"
+  fi
+  wait "$win_pid" || status=$?
   [ "$status" -eq 0 ] || fail "msiexec $* ended with status $status"
 }
 
 echo "== msi: $(basename "$older") installed silently, then $(basename "$msi") over it"
-msiexec install-older /i "$older" /qn
+msiexec install-older /i "$(win_path "$older")" /qn
 expect "entries after installing $older_version" "$(pavo_entries)" "$older_product"
 expect "installed version" "$(entry_value "$older_product" DisplayVersion)" "$older_version"
-msiexec install /i "$msi" /qn
+msiexec install /i "$(win_path "$msi")" /qn
 expect "entries after the upgrade" "$(pavo_entries)" "$product"
 expect "DisplayVersion" "$(entry_value "$product" DisplayVersion)" "$version"
 expect "Publisher" "$(entry_value "$product" Publisher)" "the pavo developers"
@@ -118,14 +141,16 @@ done
 [ ${#links[@]} -eq 1 ] || fail "${#links[@]} Start menu entries named $link_name"
 link=${links[0]}
 echo "Start menu entry: $link"
-# The shortcut as Windows reads it, through Debian's lnkinfo (liblnk-utils).
-lnkinfo "$(unix_path "$link")" | tr -d '\r' >"$logs/lnkinfo.txt" || fail "lnkinfo cannot read $link"
-# Newer lnkinfo versions (Debian 13's) write each backslash of a path doubled, older ones
-# (Debian 12's) once; a field is compared as the path it names either way.
-link_field() { sed -n "s/^\t$1[[:space:]]*: //p" "$logs/lnkinfo.txt" | sed 's/\\\\/\\/g'; }
-expect "the entry's target" "$(link_field 'Local path')" "$installdir\\pavo.exe"
-expect "the entry's working folder" "$(link_field 'Working directory')" "$workdir_value\\"
-expect "the entry's icon" "$(link_field 'Icon location')" "$icon"
+# The shortcut as the shell reads it: target, working folder (as stored, for each user's
+# Windows to expand), icon.
+probe link "$link" >"$logs/link.txt" || fail "the shell cannot read $link"
+link_field() { sed -n "$1p" "$logs/link.txt"; }
+same_path "$(link_field 1)" "$installdir\\pavo.exe" ||
+  fail "the entry's target: got '$(link_field 1)', expected '$installdir\\pavo.exe'"
+same_path "$(link_field 2)" "$workdir_value" ||
+  fail "the entry's working folder: got '$(link_field 2)', expected '$workdir_value'"
+same_path "$(link_field 3)" "$icon" ||
+  fail "the entry's icon: got '$(link_field 3)', expected '$icon'"
 
 echo "== msi: the installed program started from the entry, in its working folder"
 # Windows expands the working folder for whoever starts the entry.
@@ -134,45 +159,28 @@ case "$workdir" in *%*) fail "the working folder $workdir_value does not expand"
 case "$workdir" in "$program_files"*) fail "the working folder $workdir is under Program Files" ;; esac
 workdir_unix=$(unix_path "$workdir")
 [ -d "$workdir_unix" ] && [ -w "$workdir_unix" ] || fail "the working folder $workdir is not writable"
-probe() { wine "$probe_exe" "$@" 2>>"$logs/probe.log" | tr -d '\r'; }
 # start /wait opens the shortcut as Explorer does.
-wine start /wait /unix "$(unix_path "$link")" >"$logs/pavo.log" 2>&1 &
-pavo_pid=$!
+win_start "$logs/pavo.log" cmd /c start "" /wait "$link"
+pavo_pid=$win_pid
 probe wait 30000 >/dev/null || fail "the program started from the entry showed no window"
-# The program's process: this prefix's, started as the installed pavo.exe.
-program=
-for process in /proc/[0-9]*; do
-  if tr '\0' '\n' 2>/dev/null <"$process/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
-    [ "$(tr '\0' '\n' 2>/dev/null <"$process/cmdline" | head -n 1)" = "$installdir\\pavo.exe" ]; then
-    program=$process
-  fi
-done
-[ -n "$program" ] || fail "no process runs $installdir\\pavo.exe"
-expect "the program's working folder" "$(readlink "$program/cwd")" "$(realpath "$workdir_unix")"
-# The exit status from the program's own process: start /wait passes it on for a program
-# but not for a shortcut under Wine 10 (it ends with 4 whatever the program's status).
-# Its output straight to the file, which is read as it comes (through a pipe, "held"
-# would wait in the pipe's reader until the probe ends).
-wine "$probe_exe" exit 30000 >"$logs/exit.txt" 2>>"$logs/probe.log" &
-exit_probe=$!
-exit_probe_says() { tr -d '\r' <"$logs/exit.txt" | sed -n "$1p"; }
-for _ in $(seq 300); do
-  [ "$(exit_probe_says 1)" = held ] && break
-  kill -0 "$exit_probe" 2>/dev/null || break
-  sleep 0.1
-done
-[ "$(exit_probe_says 1)" = held ] || fail "the probe could not hold the program's process"
-point=$(probe where Button4) || fail "no exit button"
-xdotool mousemove $point click 1
-wait "$exit_probe" || fail "the program still runs after its exit button"
+# The program's process: the installed pavo.exe, in the working folder.
+probe process >"$logs/process.txt" || fail "the probe cannot read the program's process"
+same_path "$(sed -n 1p "$logs/process.txt")" "$installdir\\pavo.exe" ||
+  fail "the window's process runs $(sed -n 1p "$logs/process.txt"), not $installdir\\pavo.exe"
+same_path "$(sed -n 2p "$logs/process.txt")" "$workdir" ||
+  fail "the program runs in $(sed -n 2p "$logs/process.txt"), not in $workdir"
+# The exit status from the program's own process, held by the probe before it clicks the
+# exit button: start /wait passes it on for a program but not for a shortcut under Wine 10
+# (it ends with 4 whatever the program's status).
+status=$(probe exit 30000) || fail "the program still runs after its exit button"
 wait_for_pavo_exit || fail "start /wait still runs after the program ended"
-expect "the program's exit status" "$(exit_probe_says 2)" 0
+expect "the program's exit status" "$status" 0
 
 echo "== msi: uninstalled silently, the readings kept"
 readings="$workdir_unix/RFID.txt"
 [ ! -e "$readings" ] || fail "$readings is there before the test"
 printf 'E004015012345678     12/7/2026     10:00:00\r\n' >"$readings"
-msiexec uninstall /x "$msi" /qn
+msiexec uninstall /x "$(win_path "$msi")" /qn
 expect "entries after the uninstall" "$(pavo_entries)" ""
 [ ! -e "$(unix_path "$installdir")" ] || fail "$installdir is still there"
 [ ! -e "$(unix_path "$link")" ] || fail "the Start menu entry is still there"

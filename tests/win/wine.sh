@@ -5,9 +5,14 @@
 #   wine.sh start-display STATE   Xvfb on a free display (its number in STATE/display)
 #   wine.sh stop-display STATE
 #   wine.sh create-prefix STATE   a fresh 32-bit prefix: Wine's desktop window, COM1 and
-#                                 COM12 leading to STATE/run, a short date of M/d/yy
+#                                 COM12 leading to STATE/run, COM5 and COM6 to STATE/pair,
+#                                 a short date of M/d/yy
 #   wine.sh stop-prefix STATE     ends the prefix's wineserver and the programs left in it
-#   wine.sh run STATE PROGRAM [ARGS...]   runs a Windows program there
+#   wine.sh run STATE PROGRAM [ARGS...]   runs a Windows program there; its output once it
+#                                         has ended, with Unix line ends (the tests' scripts
+#                                         run programs through win_run.sh, as on Windows)
+#   wine.sh run-to STATE FILE PROGRAM [ARGS...]   the same with the output going straight to
+#                                         FILE as it is written
 #   wine.sh with STATE COMMAND [ARGS...]  runs a command with Wine's environment set so
 set -uo pipefail
 command=$1
@@ -16,7 +21,8 @@ shift 2
 
 export WINEPREFIX=$state/prefix
 export WINEARCH=win32
-export WINEDEBUG=-all
+# Wine's own messages off, unless a test asks for some (a load trace).
+export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko downloads; other overrides (a test's own) come first.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree,mshtml="
 unset WAYLAND_DISPLAY
@@ -25,7 +31,10 @@ unset WAYLAND_DISPLAY
 case "$command" in
   start-display)
     mkdir -p "$state"
-    rm -f "$state/display"
+    # A server of an earlier run of this STATE (a fixture run again) goes first.
+    old=$(cat "$state/xvfb.pid" 2>/dev/null)
+    [ -n "$old" ] && [ "$(cat "/proc/$old/comm" 2>/dev/null)" = Xvfb ] && kill "$old"
+    rm -f "$state/display" "$state/xvfb.pid"
     # -noreset: without it the server starts afresh whenever its last client leaves, and
     # turns away a client that connects meanwhile. All descriptors go to files: CTest
     # waits for the pipes of a test to close, and the server outlives this one.
@@ -63,6 +72,10 @@ case "$command" in
       # reaches ports above COM9 only through the device namespace (\\.\COM12).
       wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$state/run/COM1" /f
       wine reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$state/run/COM12" /f
+      # COM5 and COM6: the two ends of a null-modem pair, the links of the pseudo-terminal
+      # pair that socat makes in STATE/pair (pair.sh).
+      wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$state/pair/COM5" /f
+      wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$state/pair/COM6" /f
       # A user whose short date has a two-digit year: the program shows it with its century.
       wine reg add 'HKCU\Control Panel\International' /v sShortDate /d 'M/d/yy' /f
       wineserver -k
@@ -84,6 +97,17 @@ case "$command" in
   with)
     exec "$@"
     ;;
+  run-to)
+    # The program's output straight into a file, to be read while the program runs (a
+    # trace), with the line ends the program writes.
+    out=$1
+    shift
+    wine "$@" </dev/null >"$out" 2>&1 &
+    child=$!
+    trap 'kill "$child" 2>/dev/null; wait "$child"; exit 143' TERM INT
+    wait "$child"
+    exit
+    ;;
   run)
     # The program's output through a file, for the same reason as above; a 32-bit program
     # that cannot start may end with status 0 without a word, which the test's own checks
@@ -100,5 +124,5 @@ case "$command" in
     exit "$status"
     ;;
 esac
-echo "usage: wine.sh start-display|stop-display|create-prefix|stop-prefix|run|with STATE ..." >&2
+echo "usage: wine.sh start-display|stop-display|create-prefix|stop-prefix|run|run-to|with STATE ..." >&2
 exit 2
