@@ -123,7 +123,7 @@ _usb_start_qemu() { # accel (kvm or tcg)
     -machine q35,accel="$accel" -cpu max -smp 2 -m 1536 \
     -nodefaults -no-user-config -display none -no-reboot \
     -kernel "$usb_kernel" -initrd "$usb_work/initrd.gz" \
-    -append "console=ttyS0 panic=-1 loglevel=6 pavo.work=$usb_work pavo.agent=$usb_dir/guest-agent.sh" \
+    -append "console=ttyS0 panic=-1 loglevel=6 pavo.work=$usb_work pavo.keep=$usb_keep pavo.agent=$usb_dir/guest-agent.sh" \
     -chardev file,id=console,path="$usb_work/console.log" -serial chardev:console \
     -fsdev local,id=hostroot,path=/,security_model=none,readonly=on,multidevs=remap \
     -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
@@ -167,12 +167,15 @@ usb_boot() { # work folder
   local started=$SECONDS accel=tcg
   usb_set_work "$1"
   mkdir -p "$usb_work"
-  # The guest has a /tmp and a /run of its own: what lies there on this machine it cannot see.
-  for p in "$usb_work" "$usb_dir"; do
-    case $p/ in
-      /tmp/* | /run/*) usb_fail "$p is under /tmp or /run, which the guest has of its own; use a folder elsewhere" || return 1 ;;
-    esac
-  done
+  # The guest has a /tmp of its own; a checkout or a build there is carried over into it
+  # (pavo.keep: the tree, and the build above the work folder).
+  usb_keep=$(realpath "$usb_dir/../..")
+  local build
+  build=$(realpath "$usb_work/../..")
+  [ "$build" = "$usb_keep" ] || usb_keep+=",$build"
+  case $usb_work/ in
+    /run/*) usb_fail "$usb_work is under /run, which the guest has of its own; use a folder elsewhere" || return 1 ;;
+  esac
   _usb_stop_qemu
   rm -rf "$usb_jobs"
   mkdir -p "$usb_jobs"
