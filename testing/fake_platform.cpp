@@ -52,13 +52,6 @@ void FakePort::ReceiveAt(std::uint64_t time, const Bytes& bytes) {
   }
 }
 
-void FakePort::FailReadsFrom(std::uint64_t time) {
-  failReadsFrom_ = time;
-}
-
-FakePlatform::FakePlatform() = default;
-FakePlatform::~FakePlatform() = default;
-
 FakePort& FakePlatform::AddPort(const std::string& name) {
   auto& slot = ports_[name];
   if (!slot) {
@@ -79,10 +72,6 @@ void FakePlatform::At(std::uint64_t time, std::function<void()> action) {
   actions_.push_back(Action{time, actionOrder_++, std::move(action)});
 }
 
-void FakePlatform::Advance(std::uint64_t ms) {
-  AdvanceTo(now_ + ms);
-}
-
 std::vector<std::string> FakePlatform::Trace(std::initializer_list<const char*> skip) const {
   std::vector<std::string> lines;
   for (const Call& call : calls_) {
@@ -100,31 +89,26 @@ std::size_t FakePlatform::Count(const std::string& function) const {
 }
 
 FakePort* FakePlatform::Find(platform::Handle h) {
-  // Almost every call is on the port found last.
-  if (found_ != nullptr && found_->handle_ == h && h != platform::InvalidHandle) {
-    return found_;
-  }
-  found_ = nullptr;
+  FakePort* found = nullptr;
   for (auto& entry : ports_) {
     if (h != platform::InvalidHandle && entry.second->handle_ == h) {
-      found_ = entry.second.get();
+      found = entry.second.get();
     }
   }
   for (auto& port : removed_) {
     if (h != platform::InvalidHandle && port->handle_ == h) {
-      found_ = port.get();
+      found = port.get();
     }
   }
-  return found_;
+  return found;
 }
 
 bool FakePlatform::Log(const char* function, platform::Handle h, const std::string& args, bool ok) {
   if (Recording) {
     const FakePort* port = Find(h);
-    std::string target = port != nullptr ? port->name_ : "#" + std::to_string(h);
-    if (h == platform::InvalidHandle) {
-      target.clear();  // a call on no port
-    }
+    const std::string target = h == platform::InvalidHandle ? std::string()  // on no port
+                               : port != nullptr            ? port->name_
+                                                            : "#" + std::to_string(h);
     const char* separator = !target.empty() && !args.empty() ? ", " : "";
     Call call;
     call.time = now_;
@@ -134,10 +118,6 @@ bool FakePlatform::Log(const char* function, platform::Handle h, const std::stri
     calls_.push_back(std::move(call));
   }
   return ok;
-}
-
-void FakePlatform::RunDue() {
-  AdvanceTo(now_);
 }
 
 void FakePlatform::AdvanceTo(std::uint64_t time) {
@@ -204,14 +184,11 @@ bool FakePlatform::SetCommTimeouts(platform::Handle h, const platform::CommTimeo
   if (ok) {
     port->Timeouts = timeouts;
   }
-  const platform::CommTimeouts& t = timeouts;
-  return Log("SetCommTimeouts", h,
-             std::to_string(t.ReadIntervalTimeout) + "/" +
-                 std::to_string(t.ReadTotalTimeoutMultiplier) + "/" +
-                 std::to_string(t.ReadTotalTimeoutConstant) + "/" +
-                 std::to_string(t.WriteTotalTimeoutMultiplier) + "/" +
-                 std::to_string(t.WriteTotalTimeoutConstant),
-             ok);
+  char text[64];
+  std::snprintf(text, sizeof text, "%u/%u/%u/%u/%u", timeouts.ReadIntervalTimeout,
+                timeouts.ReadTotalTimeoutMultiplier, timeouts.ReadTotalTimeoutConstant,
+                timeouts.WriteTotalTimeoutMultiplier, timeouts.WriteTotalTimeoutConstant);
+  return Log("SetCommTimeouts", h, text, ok);
 }
 
 bool FakePlatform::GetCommState(platform::Handle h, platform::LineSettings& settings) {
@@ -281,7 +258,7 @@ bool FakePlatform::Read(FakePort* port, std::uint8_t* out, std::uint32_t count,
   if (port == nullptr) {
     return false;
   }
-  RunDue();
+  AdvanceTo(now_);  // what is due now
   // A total time-out of multiplier * count + constant, none when both are 0 (the read then
   // waits for all its bytes): the time-outs the program puts on a port, and those it finds.
   const platform::CommTimeouts t = port->Timeouts;
@@ -315,7 +292,7 @@ bool FakePlatform::Read(FakePort* port, std::uint8_t* out, std::uint32_t count,
 bool FakePlatform::PurgeComm(platform::Handle h, std::uint32_t flags) {
   FakePort* port = Find(h);
   if (port != nullptr && (flags & platform::PurgeRxClear) != 0) {
-    RunDue();
+    AdvanceTo(now_);
     while (!port->input_.empty() && port->input_.front().time <= now_) {
       port->input_.pop_front();
     }
@@ -351,10 +328,6 @@ std::uint32_t FakePlatform::TimeGetTime() {
 
 ScopedPlatform::ScopedPlatform(platform::Platform& platform) : previous_(&platform::Current()) {
   platform::Install(&platform);
-}
-
-ScopedPlatform::~ScopedPlatform() {
-  platform::Install(previous_);
 }
 
 }  // namespace fake

@@ -51,7 +51,6 @@ class FakePlatform;
 // A port that exists by name. Its state lives across opens, like a device's.
 class FakePort {
  public:
-  const std::string& Name() const { return name_; }
   bool IsOpen() const { return handle_ != platform::InvalidHandle; }
   platform::Handle Handle() const { return handle_; }
   int OpenCount() const { return opens_; }
@@ -76,10 +75,9 @@ class FakePort {
 
   // From this fake time on, reads fail (after waiting their time-out, as a hung-up line
   // does) and bytes still queued are lost: the reader has gone.
-  void FailReadsFrom(std::uint64_t time);
+  void FailReadsFrom(std::uint64_t time) { failReadsFrom_ = time; }
   // SetCommTimeouts / SetCommState refuse (return false, change nothing).
-  bool RefuseTimeouts = false;
-  bool RefuseSettings = false;
+  bool RefuseTimeouts = false, RefuseSettings = false;
 
  private:
   friend class FakePlatform;
@@ -100,8 +98,7 @@ class FakePort {
 
 class FakePlatform : public platform::Platform {
  public:
-  FakePlatform();
-  ~FakePlatform() override;
+  FakePlatform() = default;
   FakePlatform(const FakePlatform&) = delete;
   FakePlatform& operator=(const FakePlatform&) = delete;
 
@@ -120,7 +117,7 @@ class FakePlatform : public platform::Platform {
   // reached runs at the next Sleep or read.
   void At(std::uint64_t time, std::function<void()> action);
   // Moves the clock on by ms, running what falls due (without recording a call).
-  void Advance(std::uint64_t ms);
+  void Advance(std::uint64_t ms) { AdvanceTo(now_ + ms); }
 
   // The calls made so far.
   const std::vector<Call>& Calls() const { return calls_; }
@@ -154,8 +151,7 @@ class FakePlatform : public platform::Platform {
  private:
   friend class FakePort;
   struct Action {
-    std::uint64_t time;
-    std::uint64_t order;
+    std::uint64_t time, order;
     std::function<void()> action;
   };
   FakePort* Find(platform::Handle h);
@@ -165,7 +161,6 @@ class FakePlatform : public platform::Platform {
   bool Log(const char* function, platform::Handle h, const std::string& args, bool ok);
   // Moves the clock to time, running due actions on the way.
   void AdvanceTo(std::uint64_t time);
-  void RunDue();
   std::uint64_t NextEvent(const FakePort* port) const;
 
   std::uint64_t now_ = 0;
@@ -173,7 +168,6 @@ class FakePlatform : public platform::Platform {
   std::uint64_t actionOrder_ = 0;
   std::map<std::string, std::unique_ptr<FakePort>> ports_;
   std::vector<std::unique_ptr<FakePort>> removed_;
-  FakePort* found_ = nullptr;  // the port Find found last
   std::vector<Action> actions_;
   std::vector<Call> calls_;
 };
@@ -183,7 +177,7 @@ class FakePlatform : public platform::Platform {
 class ScopedPlatform {
  public:
   explicit ScopedPlatform(platform::Platform& platform);
-  ~ScopedPlatform();
+  ~ScopedPlatform() { platform::Install(previous_); }
   ScopedPlatform(const ScopedPlatform&) = delete;
   ScopedPlatform& operator=(const ScopedPlatform&) = delete;
 

@@ -1,17 +1,57 @@
-// The window on the fake platform, in a temporary working directory.
+// A main window of its own for each test, on the fake platform, in a temporary working
+// directory: the message boxes it puts up are answered and their texts listed in `shown`,
+// and the UID loop's flags are cleared.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "framework/application.h"
 #include "framework/sysutils.h"
 #include "testing/fake_platform.h"
+#include "testing/screen.h"
 #include "testing/temp_directory.h"
-#include "testing/window_fixture.h"
 #include "text/date_time_text.h"
+#include "ui/unit1.h"
 
-class FormTest : public WindowTest {
+// The look of Button2 at one moment: enabled, caption, font colour.
+using ButtonLook = std::tuple<bool, std::string, TColor>;
+
+const ButtonLook IdleLook{true, "Start", clGreen};
+
+class FormTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    saved_ = Application;
+    Application = &app_;
+    app_.Initialize();
+    // A box is noted and closed (one that asks, cancelled), unless a test answers otherwise.
+    screen::AnswerBoxes([this](const std::string& text) {
+      shown.push_back(text);
+      return false;
+    });
+    app_.CreateForm(form);
+    UidLoopRunning = 0;
+    UidStopRequested = 0;
+  }
+  void TearDown() override {
+    screen::AnswerBoxes(nullptr);
+    app_.Finalize();
+    Application = saved_;
+  }
+
+  ButtonLook Look() const {
+    return {form->Button2->Enabled(), form->Button2->Caption(), form->Button2->FontColor()};
+  }
+
+  TApplication app_;
+  TApplication* saved_ = nullptr;
+  TForm1* form = nullptr;
+  std::vector<std::string> shown;
   fake::TempWorkingDirectory dir;
   fake::FakePlatform os;
   fake::ScopedPlatform use{os};

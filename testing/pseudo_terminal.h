@@ -36,6 +36,7 @@ class PseudoTerminal {
   std::string PortName() const { return "COM" + std::to_string(portNumber_); }
   const std::filesystem::path& Directory() const { return directory_.Path(); }
   int MasterFd() const { return master_; }
+  int SlaveFd() const { return slave_; }
 
   // The slave side's current line settings (tcgetattr).
   termios LineSettings() const;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QGuiApplication>
+#include <QPalette>
 #include <clocale>
 #include <cstdio>
 
@@ -23,6 +24,11 @@ int main(int argc, char** argv) {
   qputenv("LC_ALL", locale.isEmpty() ? QByteArray("C") : locale);
   ::testing::InitGoogleTest(&argc, argv);
   static QApplication* app = new QApplication(argc, argv);
+  // Text in boxes in a colour of its own, as some desktop themes have it: the window asks for
+  // the window text colour (clWindowText) everywhere, and the tests can tell the two apart.
+  QPalette palette = QApplication::palette();
+  palette.setColor(QPalette::Text, QColor(0x20, 0x20, 0x80));
+  QApplication::setPalette(palette);
   const int result = RUN_ALL_TESTS();
   // As the program does (TApplication::Finalize): Qt 6.4's Wayland platform can deadlock
   // while it is taken down, so there the application is left to the operating system.

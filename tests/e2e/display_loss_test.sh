@@ -89,6 +89,12 @@ else
   }
 fi
 within 300 find_window || fail "no window"
+# Unmapped and mapped again, as a window manager iconifies and restores a window, the
+# window is not lost: the program reads on below.
+if [ "$case" != wayland ]; then
+  timeout 30 xdotool windowunmap --sync "$window" && timeout 30 xdotool windowmap --sync "$window" ||
+    fail "the window did not come back after an unmap"
+fi
 
 # A single read ("Start"), then the UID loop ("UID"), where the stored layout puts them.
 # A reply that misses its 500 ms on a heavily loaded machine is rightly no reading: the
@@ -123,6 +129,19 @@ wait "$program"
 status=$?
 [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
 within 300 grep -q "line closed" sim.txt || fail "the port was left open"
+# Closed by the program, not only by the process's end: another program can take the port
+# now, which an exclusive line left behind would refuse (to anyone but root: the check runs
+# as nobody). Qt 6.4's Wayland platform ends the process from a thread of its own, where
+# no code of the program runs; there the kernel alone closes the port.
+if [ "$case" != wayland ]; then
+  line=$(readlink -f COM1)
+  as_other=()
+  if [ "$(id -u)" -eq 0 ]; then
+    chmod o+rw "$line" && as_other=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+  fi
+  "${as_other[@]}" sh -c 'exec 3<>"$1"' sh "$line" 2>open.txt ||
+    fail "the port was left exclusive: $(cat open.txt)"
+fi
 [ "$(wc -l <RFID.txt)" -eq 1 ] && [ "$(tail -c1 RFID.txt | od -An -c | tr -d ' ')" = '\n' ] ||
   fail "RFID.txt is not one whole line"
 [ "$(cat test.txt)" = "$log"$'len:18\n  len-2:16' ] || fail "test.txt: $(cat test.txt)"

@@ -95,18 +95,21 @@ HARNESS_ONLY Model Expected(const std::vector<Arrival>& arrivals, std::uint8_t e
 
 // Every exchange appends to the command log "test.txt" in the working directory: run in
 // a directory of our own (one per user, kept for the next run) where that name leads to
-// /dev/null.
+// /dev/null. The link is made under a name of this process's and renamed over the log's,
+// which is atomic: runs at the same time (two test suites, parallel fuzzing jobs) each
+// find it in place, where removing the old one and linking anew let one of them fail.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const std::filesystem::path directory =
       std::filesystem::temp_directory_path() / ("pavo-fuzz-" + std::to_string(getuid()));
+  const std::string link = "link-" + std::to_string(getpid());
   std::error_code error;
   std::filesystem::create_directories(directory, error);
   std::filesystem::current_path(directory, error);
   if (error) {
     std::abort();
   }
-  std::filesystem::remove(CommandLogName, error);
-  std::filesystem::create_symlink("/dev/null", CommandLogName, error);
+  std::filesystem::create_symlink("/dev/null", link, error);  // or one a crashed run left
+  std::filesystem::rename(link, CommandLogName, error);
   if (error) {
     std::abort();
   }

@@ -5,47 +5,32 @@
 
 #include <algorithm>
 
-#include <string>
-#include <vector>
-
 namespace {
 
 using platform::Answer;
 using platform::ReadVerdict;
-namespace err = platform::win32_error;
-// What drivers answer that the decision need not name.
-constexpr std::uint32_t AccessDenied = 5;
-constexpr std::uint32_t NotReady = 21;
-constexpr std::uint32_t BadCommand = 22;
-constexpr std::uint32_t DeviceRemoved = 1617;
+// What drivers answer, by the values they send (the Win32 error codes): the decision must
+// know the first four by these values, and need not name the others.
+constexpr std::uint32_t InvalidFunction = 1, NotSupported = 50, InvalidParameter = 87;
+constexpr std::uint32_t OperationAborted = 995;
+constexpr std::uint32_t AccessDenied = 5, NotReady = 21, BadCommand = 22, DeviceRemoved = 1617;
 
 const Answer Ok{};
-Answer Fails(std::uint32_t error) {
-  return {false, error};
-}
+const auto Fails = [](std::uint32_t error) { return Answer{false, error}; };
 
 // A driver's answers: every read gives `bytes` bytes (or fails as `read` says), the status
 // calls answer as given. Counts how often each status call is asked.
 struct Driver : platform::PortCalls {
-  Answer read = Ok;
+  Answer read = Ok, clear = Ok, state = Ok;
   std::uint32_t bytes = 0;
-  Answer clear = Ok;
-  Answer state = Ok;
-  int clears = 0;
-  int states = 0;
+  int clears = 0, states = 0;
 
   Answer Read(void*, std::uint32_t count, std::uint32_t& got) override {
     got = read.ok ? std::min(bytes, count) : 0;
     return read;
   }
-  Answer ClearErrors() override {
-    ++clears;
-    return clear;
-  }
-  Answer CheckState() override {
-    ++states;
-    return state;
-  }
+  Answer ClearErrors() override { return ++clears, clear; }
+  Answer CheckState() override { return ++states, state; }
 };
 
 // Reads every 100 ms, as the UID loop does, until the port counts as lost; the number of
@@ -75,14 +60,14 @@ struct Row {
 // noticed, at once where a call fails and within about a second where only reads go quiet.
 TEST(ReadVerdict, EveryDriversWayOfLosingAPortIsNoticed) {
   const Row rows[] = {
-      {"FTDI: the read is aborted, again after the clear", Fails(err::OperationAborted), Ok, Ok, 2},
+      {"FTDI: the read is aborted, again after the clear", Fails(OperationAborted), Ok, Ok, 2},
       {"PL2303 and usbser.sys since Windows 10: bad command", Fails(BadCommand), Ok, Ok, 1},
       {"CH340: access denied, status calls still answer", Fails(AccessDenied), Ok, Ok, 1},
       {"Bluetooth serial: device removed", Fails(DeviceRemoved), Ok, Ok, 1},
       {"Wine: empty reads, ClearCommError not ready", Ok, Fails(NotReady), Ok, 1},
       {"older CH340, usbser.sys before Windows 10: empty reads only", Ok, Ok, Fails(AccessDenied),
        11},
-      {"empty reads, ClearCommError not implemented", Ok, Fails(err::InvalidParameter),
+      {"empty reads, ClearCommError not implemented", Ok, Fails(InvalidParameter),
        Fails(BadCommand), 11},
   };
   for (const Row& row : rows) {
@@ -111,14 +96,13 @@ TEST(ReadVerdict, AQuietOrRecoveringPortIsNotLost) {
   EXPECT_EQ(quiet.states, 4);
 
   // Line errors now and then (each cleared, bytes in between), and no status calls at all.
-  for (const std::uint32_t unsupported :
-       {err::InvalidFunction, err::NotSupported, err::InvalidParameter}) {
+  for (const std::uint32_t unsupported : {InvalidFunction, NotSupported, InvalidParameter}) {
     Driver driver;
     driver.clear = Fails(unsupported);
     driver.state = Fails(unsupported);
     platform::LossWatch recovering;
     for (int round = 0; round < 5; ++round) {
-      driver.read = Fails(err::OperationAborted);
+      driver.read = Fails(OperationAborted);
       EXPECT_EQ(PassesUntilLost(recovering, driver, now, 1), 0) << unsupported;
       driver.read = Ok;
       driver.bytes = round % 2;  // an empty read, or one with a byte, cures it
@@ -130,7 +114,7 @@ TEST(ReadVerdict, AQuietOrRecoveringPortIsNotLost) {
 
   // An abort whose clear fails is a lost port.
   Driver aborted;
-  aborted.read = Fails(err::OperationAborted);
+  aborted.read = Fails(OperationAborted);
   aborted.clear = Fails(AccessDenied);
   platform::LossWatch lost;
   EXPECT_EQ(PassesUntilLost(lost, aborted, now), 1);

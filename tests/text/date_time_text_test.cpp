@@ -8,24 +8,12 @@
 
 namespace {
 
-std::string Text(TDateTime value) {
-  std::string text = "old";
-  DateTimeText(value, text);
-  return text;
-}
-
-// The test entry fixes the C locale: "d MMM yyyy" and "HH:mm:ss".
-class DateTimeTextTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(QLocale::system().name(), QLatin1String("C")) << "the cases need the C locale";
-  }
-};
-
 // Below one day the time alone (the last millisecond of a day stays on it), whole days the
 // date alone, otherwise both; a fraction too small to show still makes a date-and-time
-// text: nothing is rounded before the test.
-TEST_F(DateTimeTextTest, TimeDateOrBothByTheValue) {
+// text: nothing is rounded before the test. The test entry fixes the C locale: "d MMM yyyy"
+// and "HH:mm:ss".
+TEST(DateTimeTextTest, TimeDateOrBothByTheValue) {
+  ASSERT_EQ(QLocale::system().name(), QLatin1String("C")) << "the cases need the C locale";
   const std::pair<TDateTime, const char*> cases[] = {{0.0, "00:00:00"},
                                                      {0.5, "12:00:00"},
                                                      {-0.25, "06:00:00"},
@@ -34,8 +22,10 @@ TEST_F(DateTimeTextTest, TimeDateOrBothByTheValue) {
                                                      {36526.0, "1 Jan 2000"},
                                                      {1.75, "31 Dec 1899 18:00:00"},
                                                      {36526.0000000001, "1 Jan 2000 00:00:00"}};
-  for (const auto& [value, text] : cases) {
-    EXPECT_EQ(Text(value), text) << value;
+  for (const auto& [value, expected] : cases) {
+    std::string text = "old";
+    DateTimeText(value, text);
+    EXPECT_EQ(text, expected) << value;
   }
 }
 

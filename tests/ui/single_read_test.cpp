@@ -46,7 +46,6 @@ class SingleRead : public FormTest {
     };
     return port;
   }
-  void Click() { form->Button2->Click(); }
 };
 
 // Of a longer reply only fourteen bytes are taken; the rest is left on the line.
@@ -56,7 +55,7 @@ TEST_F(SingleRead, ShowsTheWholeBufferAndAppendsOneRecord) {
   fake::FakePort& port = Reader(longReply);
 
   ClockSpan clock;
-  Click();
+  form->Button2->Click();
   clock.End();
 
   EXPECT_EQ(port.Line(), SnapshotFrame);
@@ -108,7 +107,7 @@ TEST_F(SingleRead, TheScreenShowsTheBusyLookThenTheReplyFromItsStart) {
   });
 
   screen::Focus(form->Button2);  // the operator's Tab, then the Space bar
-  Click();
+  form->Button2->Click();
   screen::ProcessEvents();
   const screen::Image reply = screen::Shown(form->Edit1);
   EXPECT_FALSE(screen::Has(uidButton, 0xFF0000)) << "the red is Button2's alone";
@@ -150,7 +149,7 @@ TEST_F(SingleRead, AShortOrMissingReplyIsNeitherShownNorRecorded) {
     form->Edit1->SetText("previous reading");
     os.ClearCalls();
 
-    Click();
+    form->Button2->Click();
 
     EXPECT_EQ(form->Edit1->Text(), "");
     EXPECT_EQ(form->Edit2->Text(), "Edit2");
@@ -170,7 +169,7 @@ TEST_F(SingleRead, ThePortTextSelectsThePortByItsLowEightBits) {
   fake::FakePort& com255 = os.AddPort("COM255");
   form->Edit2->SetText("earlier date");
   form->ComboBox1->SetText("03");
-  Click();
+  form->Button2->Click();
   EXPECT_EQ(os.Trace(), (Trace{"CreateFile(COM3, 0xC0000000, 0, 3, 0) -> false"}));
   EXPECT_EQ(form->Edit1->Text(), "");
   EXPECT_EQ(form->Edit2->Text(), "earlier date");
@@ -178,7 +177,7 @@ TEST_F(SingleRead, ThePortTextSelectsThePortByItsLowEightBits) {
   EXPECT_FALSE(dir.Exists("RFID.txt") || dir.Exists("test.txt"));
   for (const char* text : {"03", "abc", "01", "257", "-1", "+1"}) {
     form->ComboBox1->SetText(text);
-    Click();
+    form->Button2->Click();
     EXPECT_EQ(Look(), IdleLook) << text;
   }
   EXPECT_EQ(shown, (std::vector<std::string>{"'abc' is not a valid integer value"}));
@@ -205,7 +204,7 @@ TEST_F(SingleRead, WhatAHandlerThrowsIsShownAndTheWindowGoesOn) {
   EXPECT_EQ(displayed, "not ours");
   EXPECT_EQ(shown.size(), 2u);
   Reader();
-  Click();
+  form->Button2->Click();
   EXPECT_EQ(form->Edit1->Text().substr(0, 28), ReplyDigits);
 }
 
@@ -275,7 +274,7 @@ TEST_F(SingleRead, ARecordThatCannotBeWrittenWaitsForTheOperator) {
     });
     os.ClearCalls();
 
-    Click();
+    form->Button2->Click();
 
     ASSERT_EQ(boxes.size(), 2u) << c.what;
     for (const std::string& box : boxes) {

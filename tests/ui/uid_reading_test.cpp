@@ -40,14 +40,6 @@ struct Chunk {
   std::uint64_t after;
   Bytes bytes;
 };
-// One byte per pass of the loop, as the reader of old designs sent them.
-std::vector<Chunk> OneBytePerPass(const Bytes& bytes) {
-  std::vector<Chunk> chunks;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    chunks.push_back({150 + 100 * i, {bytes[i]}});
-  }
-  return chunks;
-}
 
 // Edit1's text at a change, with the fake time of the change.
 struct Shown {
@@ -94,25 +86,18 @@ class UidReading : public FormTest {
     }
     return texts;
   }
-  std::vector<std::uint64_t> TimesOf(const std::string& function) const {
+  // Fake times of the calls of a function, or of the calls with the text given.
+  std::vector<std::uint64_t> TimesOf(const std::string& what) const {
     std::vector<std::uint64_t> times;
     for (const fake::Call& call : os.Calls()) {
-      if (call.function == function) {
+      if (call.function == what || call.text == what) {
         times.push_back(call.time);
       }
     }
     return times;
   }
-  // Fake time at which the UID frame was last written in full.
-  std::uint64_t FrameEnd() const {
-    std::uint64_t end = 0;
-    for (const fake::Call& call : os.Calls()) {
-      if (call.function == "WriteFile" && call.bytes == Bytes{UidFrame.back()}) {
-        end = call.time;
-      }
-    }
-    return end;
-  }
+  // Fake time at which the UID frame was last written in full: its last byte.
+  std::uint64_t FrameEnd() const { return TimesOf("WriteFile(COM1, EF)").back(); }
 
   std::size_t frames = 0;
   bool watching = false;
@@ -124,8 +109,12 @@ class UidReading : public FormTest {
 // Fourteen bytes without E0 at the start of 24 are dropped, the other ten kept: a tag after
 // them needs fourteen bytes more. Here its E0 is the fifteenth byte, the first one kept.
 TEST_F(UidReading, ShowsATagWithDateAndTimeAtItsTwentyFourthByte) {
-  fake::FakePort& port = Reader(
-      {OneBytePerPass(Join({Record(TagA), Bytes(13, 0x11), Record(TagB), {1, 2, 3, 4, 5}}))});
+  const Bytes bytes = Join({Record(TagA), Bytes(13, 0x11), Record(TagB), {1, 2, 3, 4, 5}});
+  std::vector<Chunk> onePerPass;  // as the reader of old designs sent them
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    onePerPass.push_back({150 + 100 * i, {bytes[i]}});
+  }
+  fake::FakePort& port = Reader({onePerPass});
   screen::Show(form);
   const std::vector<TEdit*> boxes = {form->Edit1, form->Edit2, form->Edit3};
   std::vector<screen::Image> before, during;
@@ -324,6 +313,7 @@ TEST_F(UidReading, ALostPortIsOpenedAgainEachPassAndTheCommandSentAgain) {
     EXPECT_LE(opens[i] - opens[i - 1], 102u);
   }
   // Reopened, it waits 100 ms before the command, as at the start.
+  EXPECT_EQ(TimesOf("PurgeComm").front() - opens.front(), 100u);
   EXPECT_EQ(TimesOf("PurgeComm").back() - opens.back(), 100u);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->Line(), UidFrame);

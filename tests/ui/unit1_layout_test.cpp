@@ -19,7 +19,8 @@ namespace {
 
 // Each control where the stored layout puts it, with its stored text, inside the client
 // area and clear of the others, in its font's pixel size without decorations; the label
-// takes the size of its caption, shown in full, also when its font changes.
+// takes the size of its caption, shown in full, also when its font changes. Tab follows the
+// stored order, and the port box takes typed text.
 TEST(Unit1Layout, EveryControlInItsStoredPlaceInsideTheWindowAndClearOfTheOthers) {
   TForm1 form;
   QWidget* window = NativeWidget(&form);
@@ -56,13 +57,8 @@ TEST(Unit1Layout, EveryControlInItsStoredPlaceInsideTheWindowAndClearOfTheOthers
   label->setFont(larger);
   EXPECT_EQ(label->size(), label->sizeHint());
   EXPECT_GT(label->height(), 21);
-}
 
-TEST(Unit1Layout, TabFollowsTheStoredOrderAndThePortBoxTakesTypedText) {
-  TForm1 form;
-  QWidget* window = NativeWidget(&form);
   QComboBox* combo = Native<QComboBox>(form.ComboBox1);
-  window->show();
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window));
   NativeWidget(form.Button1)->setFocus();

@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -24,8 +23,12 @@
 
 #include "serial/serial_port.h"
 #include "testing/temp_directory.h"
+#include "testing/time_spent.h"
 
 namespace {
+
+using fake::Measure;
+using fake::Spent;
 
 const char* const kDevice = "/dev/ttyUSB0";
 
@@ -66,26 +69,6 @@ bool Exists(const char* path) {
     return ::testing::AssertionFailure() << "the host did not " << what << " within 120 s";
   }
   return ::testing::AssertionSuccess();
-}
-
-// Wall and process CPU time of a call, in milliseconds: a wait that spins shows as CPU.
-struct Spent {
-  double wall;
-  double cpu;
-};
-template <class F>
-Spent Measure(F call) {
-  auto cpuNow = [] {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-  };
-  const double cpu = cpuNow();
-  const auto start = std::chrono::steady_clock::now();
-  call();
-  return {
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(),
-      cpuNow() - cpu};
 }
 
 // The system call a thread of this process is in, from /proc (-1 when running).
