@@ -90,8 +90,13 @@ else
 fi
 within 300 find_window || fail "no window"
 # Unmapped and mapped again, as a window manager iconifies and restores a window, the
-# window is not lost: the program reads on below.
+# window is not lost: the program reads on below. Where the display has no window manager
+# to place it, the window is where the stored layout puts it, at its client size (the
+# Wayland compositor places windows itself).
 if [ "$case" != wayland ]; then
+  place=$(xdotool getwindowgeometry --shell "$window" | sed -n 's/^[XYWIDTHEG]*=//p' | xargs)
+  [ "$place" = "$("$layout" --form)" ] ||
+    fail "the window is at $place (left top width height), not where the layout puts it"
   timeout 30 xdotool windowunmap --sync "$window" && timeout 30 xdotool windowmap --sync "$window" ||
     fail "the window did not come back after an unmap"
 fi

@@ -2,6 +2,7 @@
 // that click the Linux window from outside (the Windows probe reads the same table).
 //   form-layout            every control: name left top width height, client coordinates
 //   form-layout NAME       the middle of control NAME: x y
+//   form-layout --form     the window's place and client size: left top width height
 #include <cstdio>
 #include <string>
 
@@ -10,8 +11,12 @@
 int main(int argc, char** argv) {
   const TFormDesc& layout = Form1Layout();
   if (argc > 2) {
-    std::fputs("usage: form-layout [NAME]\n", stderr);
+    std::fputs("usage: form-layout [NAME | --form]\n", stderr);
     return 2;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--form") {
+    std::printf("%d %d %d %d\n", layout.left, layout.top, layout.width, layout.height);
+    return 0;
   }
   for (const TComponentDesc& c : layout.components) {
     if (argc == 1) {
