@@ -99,6 +99,9 @@ TEST(PosixPort, PutsARaw9600Line8N1WithoutFlowControl) {
   EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
   EXPECT_EQ(t.c_cc[VMIN], 0);
   EXPECT_EQ(t.c_cc[VTIME], 0);
+  // What the port's settings do not name stays as the line had it.
+  ASSERT_NE(before.c_cc[VINTR], 0);
+  EXPECT_EQ(t.c_cc[VINTR], before.c_cc[VINTR]);
 
   // Bytes that a cooked line would change (CR, DEL, ^C, XOFF) go both ways unchanged.
   const Bytes awkward = {0x0D, 0x0A, 0x7F, 0x03, 0x13, 0x11, 0xFF, 0x00};
