@@ -67,6 +67,9 @@ void WatchText(TEdit* edit, std::function<void(const std::string&)> changed);
 // (TApplication::AskRetry), says whether to choose Retry (else Cancel); an error box is
 // closed with its OK. An empty answer stops answering.
 void AnswerBoxes(std::function<bool(const std::string& text)> answer);
+// Inside an answer: whether the box being answered belongs to form, so that it stays over
+// it and the form waits for it.
+bool BoxBelongsTo(const TForm* form);
 // The system's colour of text in boxes, as 0xRRGGBB.
 std::uint32_t WindowTextColor();
 // What a screen reader is told of the control through the system's accessibility interface

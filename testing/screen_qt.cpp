@@ -96,6 +96,10 @@ void WatchText(TEdit* edit, std::function<void(const std::string&)> changed) {
                    [changed](const QString& text) { changed(text.toStdString()); });
 }
 
+namespace {
+const QMessageBox* answeredBox = nullptr;
+}  // namespace
+
 void AnswerBoxes(std::function<bool(const std::string& text)> answer) {
   // A box runs a modal loop of its own: the timer's checks run inside it.
   static QTimer* timer = nullptr;
@@ -111,12 +115,18 @@ void AnswerBoxes(std::function<bool(const std::string& text)> answer) {
       return;
     }
     box->setProperty("answered", true);
+    answeredBox = box;
     const bool retry = answer(box->text().toLocal8Bit().toStdString());
+    answeredBox = nullptr;
     // An error box has its OK alone.
     QAbstractButton* ok = box->button(QMessageBox::Ok);
     (ok != nullptr ? ok : box->button(retry ? QMessageBox::Retry : QMessageBox::Cancel))->click();
   });
   timer->start(10);
+}
+
+bool BoxBelongsTo(const TForm* form) {
+  return answeredBox != nullptr && answeredBox->parentWidget() == NativeWidget(form);
 }
 
 std::uint32_t WindowTextColor() {

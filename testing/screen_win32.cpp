@@ -40,6 +40,7 @@ LRESULT CALLBACK WatchProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 std::function<bool(const std::string&)> boxAnswer;
+HWND answeredBox = nullptr;
 
 BOOL CALLBACK FindBox(HWND hwnd, LPARAM found) {
   char className[16] = {};
@@ -74,7 +75,9 @@ void CALLBACK AnswerBox(HWND, UINT, UINT_PTR, DWORD) {
   SetPropA(box, "answered", box);
   std::string text;
   EnumChildWindows(box, FindMessage, reinterpret_cast<LPARAM>(&text));
+  answeredBox = box;
   const bool retry = boxAnswer(text);
+  answeredBox = nullptr;
   // An error box has its OK alone.
   HWND ok = GetDlgItem(box, IDOK);
   PostMessageA(ok != nullptr ? ok : GetDlgItem(box, retry ? IDRETRY : IDCANCEL), BM_CLICK, 0, 0);
@@ -168,6 +171,10 @@ void AnswerBoxes(std::function<bool(const std::string& text)> answer) {
   if (boxAnswer) {
     timer = SetTimer(nullptr, 0, 10, AnswerBox);
   }
+}
+
+bool BoxBelongsTo(const TForm* form) {
+  return answeredBox != nullptr && GetWindow(answeredBox, GW_OWNER) == form->Impl().hwnd;
 }
 
 std::uint32_t WindowTextColor() {

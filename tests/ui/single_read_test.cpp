@@ -261,6 +261,7 @@ TEST_F(SingleRead, ARecordThatCannotBeWrittenWaitsForTheOperator) {
     std::vector<std::string> boxes;
     screen::AnswerBoxes([&](const std::string& text) {
       boxes.push_back(text);
+      EXPECT_TRUE(screen::BoxBelongsTo(form)) << c.what;
       EXPECT_EQ(Look(), IdleLook) << c.what;
       EXPECT_EQ(os.Count("CloseHandle"), 1u) << c.what;
       if (boxes.size() == 2) {
