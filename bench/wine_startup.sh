@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # pavo.exe's start-up under Wine against its floor, a bare themed window with the same
-# manifest (bench/win32/bare_window.cpp): both started in turn RUNS times (default 40) by
+# manifest (bench/win32/bare_window.cpp), and against that window with the main form's
+# controls (bare_form.exe, beside it): all started in turn RUNS times (default 40) by
 # wine_startup.exe, which times each from its CreateProcess call to the main window being
 # visible, in one fresh 32-bit prefix with one wineserver kept running, on an Xvfb server of
 # its own, set up as the Windows tests set theirs up (tests/win/wine.sh). Prints the
@@ -22,7 +23,8 @@ fail() {
   echo "wine_startup.sh: $*" >&2
   exit 1
 }
-for file in "$pavo" "$bare" "$driver" "$wine_sh"; do
+form=$(dirname "$bare")/bare_form.exe
+for file in "$pavo" "$bare" "$form" "$driver" "$wine_sh"; do
   [ -f "$file" ] || fail "$file is missing"
 done
 mkdir -p "$state" || fail "cannot make $state"
@@ -30,6 +32,7 @@ mkdir -p "$state" || fail "cannot make $state"
 state=$(cd "$state" && pwd)
 pavo=$(realpath "$pavo")
 bare=$(realpath "$bare")
+form=$(realpath "$form")
 driver=$(realpath "$driver")
 for tool in wine wineserver winepath Xvfb; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
@@ -47,7 +50,8 @@ bash "$wine_sh" create-prefix "$state" || fail "no Wine prefix in $state/prefix"
 windows_path() { bash "$wine_sh" with "$state" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 out=$state/wine_startup.out
 bash "$wine_sh" with "$state" wine "$driver" "$runs" "$(windows_path "$pavo")" TForm1 \
-  "$(windows_path "$bare")" PavoBareWindow >"$out" 2>"$state/wine_startup.err"
+  "$(windows_path "$bare")" PavoBareWindow "$(windows_path "$form")" PavoBareForm \
+  >"$out" 2>"$state/wine_startup.err"
 status=$?
 tr -d '\r' <"$out"
 grep -v '^[0-9a-f]*:\(fixme\|err\|warn\):' "$state/wine_startup.err" | tr -d '\r' >&2

@@ -1,12 +1,13 @@
-// Start-up of a Win32 program against a floor: the program and a bare themed window with the
-// same manifest (bare_window.cpp) are started in turn, RUNS times each, from this process, and
+// Start-up of a Win32 program against a floor: the program, a bare themed window with the
+// same manifest (bare_window.cpp) and, where given, the bare window with the program's form's
+// controls (bare_form.exe) are started in turn, RUNS times each, from this process, and
 // each start is timed on the performance counter from the CreateProcess call to the moment
 // its main window (a top-level window of the given class, of that process) is visible. The
 // window is then closed with WM_CLOSE and the process waited for before the next start.
-// Pairs alternate which program goes first, so that a change in the machine's load falls on
-// both alike; one start of each before the runs is not counted (files not yet cached).
+// Rounds rotate which program goes first, so that a change in the machine's load falls on
+// all alike; one start of each before the runs is not counted (files not yet cached).
 // Prints rows as the benchmarks do: "figure<TAB>unit<TAB>median<TAB>worst<TAB>runs<TAB>reference".
-//   wine_startup.exe RUNS PROGRAM.exe PROGRAM_CLASS FLOOR.exe FLOOR_CLASS
+//   wine_startup.exe RUNS PROGRAM.exe PROGRAM_CLASS FLOOR.exe FLOOR_CLASS [FORM.exe FORM_CLASS]
 #include <windows.h>
 
 #include <algorithm>
@@ -118,51 +119,66 @@ void PrintRow(const char* name, const char* unit, const std::vector<double>& sam
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
+  if (argc != 6 && argc != 8) {
     std::fprintf(stderr,
-                 "usage: wine_startup.exe RUNS PROGRAM.exe PROGRAM_CLASS FLOOR.exe FLOOR_CLASS\n");
+                 "usage: wine_startup.exe RUNS PROGRAM.exe PROGRAM_CLASS FLOOR.exe FLOOR_CLASS "
+                 "[FORM.exe FORM_CLASS]\n");
     return 2;
   }
   const int runs = std::max(1, std::atoi(argv[1]));
-  const std::string program = argv[2];
-  const char* programClass = argv[3];
-  const std::string floor = argv[4];
-  const char* floorClass = argv[5];
-
-  TimedStart(program, programClass);
-  TimedStart(floor, floorClass);
-  std::vector<double> programMs;
-  std::vector<double> floorMs;
-  std::vector<double> ratios;
+  // The program first, then the floor and the bare form where given.
+  struct Subject {
+    std::string exe;
+    const char* windowClass;
+    std::vector<double> ms;
+  };
+  std::vector<Subject> subjects;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    subjects.push_back({argv[i], argv[i + 1], {}});
+  }
+  for (const Subject& s : subjects) {
+    TimedStart(s.exe, s.windowClass);
+  }
+  // Each round starts every subject once, beginning with a different one each time.
   int failed = 0;
+  std::vector<std::vector<double>> ratios(subjects.size());
   for (int i = 0; i < runs; ++i) {
-    double p = 0;
-    double f = 0;
-    if (i % 2 == 0) {
-      p = TimedStart(program, programClass);
-      f = TimedStart(floor, floorClass);
-    } else {
-      f = TimedStart(floor, floorClass);
-      p = TimedStart(program, programClass);
+    std::vector<double> round(subjects.size());
+    bool ok = true;
+    for (std::size_t k = 0; k < subjects.size(); ++k) {
+      const std::size_t which = (static_cast<std::size_t>(i) + k) % subjects.size();
+      round[which] = TimedStart(subjects[which].exe, subjects[which].windowClass);
+      ok = ok && round[which] >= 0;
     }
-    if (p < 0 || f < 0) {
+    if (!ok) {
       ++failed;
       continue;
     }
-    programMs.push_back(p);
-    floorMs.push_back(f);
-    ratios.push_back(p / f);
+    for (std::size_t k = 0; k < subjects.size(); ++k) {
+      subjects[k].ms.push_back(round[k]);
+      ratios[k].push_back(round[0] / round[k]);
+    }
   }
 
+  const std::vector<double>& program = subjects[0].ms;
+  const std::vector<double>& floor = subjects[1].ms;
   char reference[80];
   std::snprintf(reference, sizeof reference, "goal <= 1.1 x floor (medians: %.3f x)",
-                Median(floorMs) > 0 ? Median(programMs) / Median(floorMs) : 0.0);
-  PrintRow("Wine start-up: launch to shown, bare themed window", "ms", floorMs, "floor");
-  PrintRow("Wine start-up: launch to shown, pavo.exe main window", "ms", programMs, reference);
-  PrintRow("Wine start-up: pavo.exe / bare window, pair by pair", "x", ratios, "goal <= 1.1");
+                Median(floor) > 0 ? Median(program) / Median(floor) : 0.0);
+  PrintRow("Wine start-up: launch to shown, bare themed window", "ms", floor, "floor");
+  if (subjects.size() > 2) {
+    PrintRow("Wine start-up: launch to shown, bare window with the form's controls", "ms",
+             subjects[2].ms, "the controls without pavo's layers");
+  }
+  PrintRow("Wine start-up: launch to shown, pavo.exe main window", "ms", program, reference);
+  PrintRow("Wine start-up: pavo.exe / bare window, pair by pair", "x", ratios[1], "goal <= 1.1");
+  if (subjects.size() > 2) {
+    PrintRow("Wine start-up: pavo.exe / bare window with the controls", "x", ratios[2],
+             "pavo's own layers");
+  }
   std::fflush(stdout);
   if (failed != 0) {
-    std::fprintf(stderr, "wine_startup: %d of %d pairs left out: a start failed\n", failed, runs);
+    std::fprintf(stderr, "wine_startup: %d of %d rounds left out: a start failed\n", failed, runs);
   }
   return 0;
 }
