@@ -187,8 +187,9 @@ void TApplication::Run() {
   }
   static const bool endWatched = std::atexit(EndedInsideRun) == 0;
   static_cast<void>(endWatched);
-  if (toolkitMessages == nullptr &&
-      QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+  // Whatever the platform: only the Wayland platform says this, and elsewhere the watch
+  // passes every message on unchanged.
+  if (toolkitMessages == nullptr) {
     toolkitMessages = qInstallMessageHandler(WatchToolkitMessages);
   }
   if (native_->windowWatch == nullptr) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QApplication>
 #include <QImage>
 #include <QPointer>
@@ -47,6 +49,23 @@ TEST(AppEntry, ExitClickEndsTheLoopWithCodeZero) {
   EXPECT_TRUE(window.isNull());
   EXPECT_EQ(Form1, nullptr);
   EXPECT_EQ(Application->MainForm(), nullptr);
+}
+
+// Qt's Wayland platform ends the process itself once its compositor has gone, right after
+// saying so; heard on the window's thread, the program ends as on a lost display instead:
+// the display-lost handler runs and the status is DisplayLostExitCode. (Said here on the
+// offscreen platform, which goes on; a program that does not end within 10 s ends 0.)
+TEST(AppEntryDeathTest, TheWaylandConnectionBreakingEndsTheProgramAsALostDisplay) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        QTimer::singleShot(0, qApp, [] {
+          qWarning("The Wayland connection broke. Did the Wayland compositor die?");
+        });
+        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(0); });
+        std::exit(PavoMain());
+      },
+      ::testing::ExitedWithCode(TApplication::DisplayLostExitCode), "Wayland connection broke");
 }
 
 }  // namespace
