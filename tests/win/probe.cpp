@@ -35,8 +35,9 @@
 //   pavo-probe taskbar                       texts of the process's windows on the task bar
 //   pavo-probe read COMn                     one read the system fails while the port answers
 //                                            its status calls: the backend's verdict
-//   pavo-probe layout                        each control where the stored layout puts it,
-//                                            with its text; prints what differs
+//   pavo-probe layout                        the window and each control where the stored
+//                                            layout puts them, the controls with their
+//                                            texts; prints what differs
 //   pavo-probe name NAME                     control NAME's accessible name, as a screen
 //                                            reader gets it (AccessibleObjectFromWindow)
 //   pavo-probe exit MS                       holds the main window's process, clicks its exit
@@ -199,17 +200,31 @@ BOOL CALLBACK PrintTaskbarWindow(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
-// Every control against the program's own layout table: its place and size in the client
-// area (scaled as the program scales them) and its text. An auto-sized label keeps only
-// its place, a combo box's closed height follows its font.
+// The window and every control against the program's own layout table: the window's place
+// on the screen and its client size, each control's place and size in the client area (all
+// scaled as the program scales them) and its text. An auto-sized label keeps only its
+// place, a combo box's closed height follows its font.
 bool CheckLayout() {
   HWND form = Form();
   HDC screen = GetDC(nullptr);
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
   auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
-  bool good = form != nullptr;
-  for (const TComponentDesc& desc : Form1Layout().components) {
+  const TFormDesc& layout = Form1Layout();
+  RECT window{};
+  RECT client{};
+  if (form == nullptr || !GetWindowRect(form, &window) || !GetClientRect(form, &client)) {
+    std::printf("no main window\n");
+    return false;
+  }
+  bool good = window.left == scaled(layout.left) && window.top == scaled(layout.top) &&
+              client.right == scaled(layout.width) && client.bottom == scaled(layout.height);
+  if (!good) {
+    std::printf("window: at %ld,%ld client %ldx%ld, expected %d,%d client %dx%d\n", window.left,
+                window.top, client.right, client.bottom, scaled(layout.left), scaled(layout.top),
+                scaled(layout.width), scaled(layout.height));
+  }
+  for (const TComponentDesc& desc : layout.components) {
     HWND control = Control(desc.name);
     RECT rect{};
     std::string text;
