@@ -125,7 +125,8 @@ class PosixPlatform final : public Platform {
     } else if ((desiredAccess & (GenericRead | GenericWrite)) == GenericWrite) {
       access = O_WRONLY;
     }
-    // Non-blocking for the open itself, so that a line without carrier does not hang it.
+    // Non-blocking, so that a line without carrier does not hang the open. It stays so:
+    // reads and writes wait in ppoll and poll, never in the call itself.
     const int fd = open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       return InvalidHandle;
@@ -137,10 +138,6 @@ class PosixPlatform final : public Platform {
       return InvalidHandle;
     }
     ioctl(fd, TIOCEXCL);
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags != -1) {
-      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    }
     std::lock_guard<std::mutex> lock(mutex_);
     ports_[fd] = CommTimeouts{};
     return fd;
