@@ -215,7 +215,6 @@ void TForm::SetColor(TColor color) {
   pal.setColor(QPalette::Window, ColorToQColor(color));
   impl_->widget->setPalette(pal);
   impl_->widget->setAutoFillBackground(true);
-  impl_->widget->repaint();
 }
 
 void TForm::SetBounds(int left, int top, int clientWidth, int clientHeight) {
