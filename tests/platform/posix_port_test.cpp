@@ -254,7 +254,7 @@ TEST(PosixPort, ReadsKeepTheirTimeoutsWithoutSpinning) {
   CloseComPort();
 }
 
-TEST(PosixPort, AHungUpLineFailsReadsAfterTheirTimeout) {
+TEST(PosixPort, AHungUpLineFailsWritesAndReadsAfterTheirTimeout) {
   fake::PseudoTerminal pty(2);
   ASSERT_TRUE(OpenComPort(2, "9600,n,8,1"));
   pty.HangUp();
@@ -267,9 +267,12 @@ TEST(PosixPort, AHungUpLineFailsReadsAfterTheirTimeout) {
   EXPECT_GE(spent.wall, 50.0);  // waited, did not spin
   EXPECT_LT(spent.cpu, spent.wall / 2);
 
-  // With no time-out at all the read must not hang.
+  // With no time-out at all the read must not hang. A write fails too, with nothing written.
   os.SetCommTimeouts(PortHandle, {0, 0, 0, 0, 0});
   EXPECT_FALSE(os.ReadFile(PortHandle, &byte, 1, got));
+  got = 1;
+  EXPECT_FALSE(os.WriteFile(PortHandle, &byte, 1, got));
+  EXPECT_EQ(got, 0u);
   CloseComPort();
 }
 
