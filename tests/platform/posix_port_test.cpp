@@ -276,4 +276,25 @@ TEST(PosixPort, AHungUpLineFailsWritesAndReadsAfterTheirTimeout) {
   CloseComPort();
 }
 
+// A read that meets the end of the file, as on a tty the kernel has hung up, fails as a
+// hung-up line does, whatever errno held before. Here the line's own end-of-file character
+// makes one: the line is put back into lines of text, and the character is in the queue
+// before the read.
+TEST(PosixPort, AnEndOfFileFailsTheRead) {
+  fake::PseudoTerminal pty(2);
+  ASSERT_TRUE(OpenComPort(2, "9600,n,8,1"));
+  os.SetCommTimeouts(PortHandle, {0, 0, 50, 0, 0});
+  termios lines = pty.LineSettings();
+  lines.c_lflag |= ICANON;
+  ASSERT_EQ(tcsetattr(pty.SlaveFd(), TCSANOW, &lines), 0);
+  pty.Write({lines.c_cc[VEOF]});
+  pollfd queue{static_cast<int>(PortHandle), POLLIN, 0};
+  ASSERT_EQ(poll(&queue, 1, 30000), 1);
+  std::uint8_t byte = 0;
+  std::uint32_t got = 0;
+  errno = EAGAIN;
+  EXPECT_FALSE(os.ReadFile(PortHandle, &byte, 1, got));
+  CloseComPort();
+}
+
 }  // namespace
