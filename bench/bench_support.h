@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/forwarding_platform.h"
 #include "platform/platform.h"
 #include "testing/fake_platform.h"
-#include "testing/forwarding_platform.h"
 #include "testing/pseudo_terminal.h"
 
 namespace bench {
@@ -76,7 +76,7 @@ Bytes TagReply();
 // ended, when the last close returned and each read that directly follows a 100 ms sleep (one
 // pass of the UID loop).
 // Install it with platform::Install(&timing) before the code to measure runs.
-class TimingPlatform final : public fake::ForwardingPlatform {
+class TimingPlatform final : public ForwardingPlatform {
  public:
   using ForwardingPlatform::ForwardingPlatform;
   // Called on the calling thread at the start of each pass, with its number (from 1).

@@ -24,7 +24,6 @@
 #include "framework/application.h"
 #include "framework/qt/native.h"
 #include "testing/fake_platform.h"
-#include "testing/forwarding_platform.h"
 #include "ui/unit1.h"
 
 namespace {
@@ -59,7 +58,7 @@ std::uint64_t Arrival(std::uint64_t byteIndex) {
 
 // The fake platform, noting for each read of the loop how long its newest record end had
 // waited.
-class LagWatch : public fake::ForwardingPlatform {
+class LagWatch : public ForwardingPlatform {
  public:
   explicit LagWatch(fake::FakePlatform& os) : ForwardingPlatform(os), os_(os) {}
   std::function<void(double)> OnRecordTaken;

@@ -4,10 +4,10 @@
 
 #include "platform/platform.h"
 
-namespace fake {
+namespace bench {
 
 // Passes every call on to another platform (by default the operating system's), so that a
-// test or a benchmark can watch or bend the few calls it cares about and override only those.
+// benchmark can watch or bend the few calls it cares about and override only those.
 class ForwardingPlatform : public platform::Platform {
  public:
   explicit ForwardingPlatform(platform::Platform& inner = platform::OperatingSystem())
@@ -56,4 +56,4 @@ class ForwardingPlatform : public platform::Platform {
   platform::Platform& inner_;
 };
 
-}  // namespace fake
+}  // namespace bench
