@@ -94,11 +94,24 @@ TEST(PosixPort, PutsARaw9600Line8N1WithoutFlowControl) {
   ASSERT_NE(before.c_cc[VINTR], 0);
   EXPECT_EQ(t.c_cc[VINTR], before.c_cc[VINTR]);
 
-  // Bytes that a cooked line would change (CR, DEL, ^C, XOFF) go both ways unchanged.
+  // Bytes that a cooked line would change (CR, DEL, ^C, XOFF) go both ways unchanged. A
+  // block of 1 MiB, more than the terminal holds, is written in parts as the reader drains
+  // it: whole, and nothing after it.
   const Bytes awkward = {0x0D, 0x0A, 0x7F, 0x03, 0x13, 0x11, 0xFF, 0x00};
+  Bytes block;
+  while (block.size() < (1u << 20)) {
+    block.insert(block.end(), awkward.begin(), awkward.end());
+  }
   ASSERT_TRUE(OpenComPort(3, "9600,n,8,1"));
-  WriteBlock(awkward.data(), static_cast<std::int32_t>(awkward.size()));
-  EXPECT_EQ(pty.ReadExactly(awkward.size(), 30000), awkward);
+  std::uint32_t written = 0;
+  std::thread writer([&] {
+    EXPECT_TRUE(
+        os.WriteFile(PortHandle, block.data(), static_cast<std::uint32_t>(block.size()), written));
+  });
+  EXPECT_EQ(pty.ReadExactly(block.size(), 30000), block);
+  writer.join();
+  EXPECT_EQ(written, block.size());
+  EXPECT_TRUE(pty.ReadExactly(1, 200).empty()) << "more than the block went out";
   pty.Write(awkward);
   Bytes back(awkward.size());
   std::uint32_t got = 0;
