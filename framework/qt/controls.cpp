@@ -213,8 +213,8 @@ void TForm::SetColor(TColor color) {
   color_ = color;
   QPalette pal = impl_->widget->palette();
   pal.setColor(QPalette::Window, ColorToQColor(color));
+  // A window is always filled with its palette's window colour.
   impl_->widget->setPalette(pal);
-  impl_->widget->setAutoFillBackground(true);
 }
 
 void TForm::SetBounds(int left, int top, int clientWidth, int clientHeight) {
