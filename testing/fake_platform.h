@@ -52,7 +52,6 @@ class FakePlatform;
 class FakePort {
  public:
   bool IsOpen() const { return handle_ != platform::InvalidHandle; }
-  platform::Handle Handle() const { return handle_; }
   int OpenCount() const { return opens_; }
 
   // Time-outs the port carries; set before an open to choose what GetCommTimeouts reads.
